@@ -1,0 +1,64 @@
+// The seam between platform/core (the Win32 machinery shared by every
+// backend) and a backend (headless/ for tests and tools, sdl/ for a real
+// screen and sound). Exactly one backend is linked into a program; each
+// implements every function below. The core calls them blindly; platform/
+// never includes player headers.
+#ifndef KMOV_PLATFORM_BACKEND_H
+#define KMOV_PLATFORM_BACKEND_H
+
+#include <windows.h>
+
+// ---- Clock and sleeping ----------------------------------------------------
+
+// Milliseconds on the backend's clock (wraps at 2^32, like timeGetTime).
+uint32_t backend_time_ms(void);
+// Sleep(ms): the headless backend advances its clock instead of waiting.
+void backend_sleep(uint32_t ms);
+
+// ---- Message box -----------------------------------------------------------
+
+// Shows a modal box and returns when it is dismissed. `text` and `title`
+// are code page 932 bytes. Called only from MessageBoxA.
+void backend_message_box(const char *text, const char *title, unsigned flags);
+
+// ---- Events ------------------------------------------------------------------
+
+// Turns the backend's own event source into queue messages (posted through
+// platform_post_message) without blocking.
+void backend_poll_events(void);
+// WaitMessage: blocks until a message may be in the queue. Returns at once
+// when the queue already holds one.
+void backend_wait_events(void);
+
+// ---- Windows -------------------------------------------------------------------
+
+// A top-level window was created (hidden), changed (size, visibility,
+// title), or destroyed. Sizes are those of the client area in pixels.
+void backend_window_created(HWND window);
+void backend_window_changed(HWND window);
+void backend_window_destroyed(HWND window);
+
+// A BitBlt onto a window's client area: `pixels` are palette indices,
+// `stride` bytes a row, top row first, `colours` the 256 colours they are
+// shown through (the section's colour table, or the selected palette's).
+void backend_blit(HWND window, int x, int y, int width, int height, const uint8_t *pixels,
+                  int stride, const RGBQUAD *colours);
+// A FillRect onto a window's client area, in one colour.
+void backend_fill(HWND window, const RECT *rect, RGBQUAD colour);
+
+// ---- Wave output -----------------------------------------------------------------
+
+// Opens the one output device for 16-bit mono PCM at `rate` samples per
+// second, initially playing. Returns 0 when there is no device.
+int backend_audio_open(uint32_t rate);
+// Queues a buffer; the core has cleared WHDR_DONE and set WHDR_INQUEUE.
+// The backend sets WHDR_DONE (and clears WHDR_INQUEUE) atomically when the
+// buffer has been played or reset.
+void backend_audio_write(WAVEHDR *header);
+void backend_audio_pause(void);
+void backend_audio_restart(void);
+// Stops output and marks every queued buffer done, in queue order.
+void backend_audio_reset(void);
+void backend_audio_close(void);
+
+#endif

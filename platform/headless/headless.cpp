@@ -1,0 +1,287 @@
+// The headless backend: a clock the test drives, recorded message boxes,
+// captured drawing and sound, scripted input. See headless.h.
+#include "headless.h"
+
+#include "../core/backend.h"
+#include "../core/core.h"
+
+#include <deque>
+#include <stdio.h>
+#include <stdlib.h>
+
+namespace {
+
+struct AudioDevice {
+    int open = 0;
+    int paused = 0;
+    uint32_t rate = 0;
+    std::deque<WAVEHDR *> queue;
+    uint64_t played_in_head = 0; // samples of the oldest buffer already played (paced mode)
+    uint32_t remainder = 0;      // sample-rate remainder carried between clock steps
+};
+
+struct State {
+    uint32_t time = 0;
+    std::vector<HeadlessMessageBox> boxes;
+    void (*box_hook)(const HeadlessMessageBox &) = nullptr;
+    int echo = 1;
+    void (*wait_hook)(void) = nullptr;
+    std::vector<HeadlessBlit> blits;
+    size_t blit_limit = 0;
+    void (*blit_hook)(const HeadlessBlit &) = nullptr;
+    std::vector<HeadlessFill> fills;
+    int audio_present = 1;
+    int audio_paced = 0;
+    std::vector<HeadlessAudioEvent> audio_events;
+    AudioDevice audio;
+};
+
+State &state() {
+    static State s;
+    return s;
+}
+
+void record_audio(HeadlessAudioEvent::Kind kind) {
+    state().audio_events.push_back({kind, state().time, {}});
+}
+
+void mark_done(WAVEHDR *header) {
+    __atomic_fetch_and(&header->dwFlags, ~WHDR_INQUEUE, __ATOMIC_SEQ_CST);
+    __atomic_fetch_or(&header->dwFlags, WHDR_DONE, __ATOMIC_SEQ_CST);
+}
+
+// Plays `ms` milliseconds of queued sound at the device's rate.
+void play_for(uint32_t ms) {
+    AudioDevice &device = state().audio;
+    if (!state().audio_paced || !device.open || device.paused || device.rate == 0)
+        return;
+    uint64_t budget = (static_cast<uint64_t>(ms) * device.rate + device.remainder) / 1000;
+    device.remainder =
+        static_cast<uint32_t>((static_cast<uint64_t>(ms) * device.rate + device.remainder) % 1000);
+    while (budget > 0 && !device.queue.empty()) {
+        WAVEHDR *head = device.queue.front();
+        uint64_t length = head->dwBufferLength / 2;
+        uint64_t left = length - device.played_in_head;
+        if (budget < left) {
+            device.played_in_head += budget;
+            return;
+        }
+        budget -= left;
+        device.played_in_head = 0;
+        device.queue.pop_front();
+        mark_done(head);
+    }
+}
+
+} // namespace
+
+// ---- Clock ----------------------------------------------------------------------
+
+void headless_set_time(uint32_t ms) {
+    uint32_t step = ms - state().time;
+    state().time = ms;
+    play_for(step);
+}
+void headless_advance_time(uint32_t ms) {
+    state().time += ms;
+    play_for(ms);
+}
+uint32_t headless_time(void) {
+    return state().time;
+}
+
+uint32_t backend_time_ms(void) {
+    return state().time;
+}
+void backend_sleep(uint32_t ms) {
+    headless_advance_time(ms);
+}
+
+// ---- Message boxes -------------------------------------------------------------------
+
+const std::vector<HeadlessMessageBox> &headless_message_boxes(void) {
+    return state().boxes;
+}
+void headless_set_message_box_hook(void (*hook)(const HeadlessMessageBox &)) {
+    state().box_hook = hook;
+}
+void headless_set_message_box_echo(int on) {
+    state().echo = on;
+}
+
+void backend_message_box(const char *text, const char *title, unsigned flags) {
+    state().boxes.push_back({text, title, flags});
+    HeadlessMessageBox box = state().boxes.back();
+    if (state().echo) {
+        fprintf(stderr, "MessageBoxA [%s] 0x%08x %s\n", title, flags, text);
+        fflush(stderr);
+    }
+    if (state().box_hook != nullptr)
+        state().box_hook(box);
+}
+
+// ---- Input and waiting -----------------------------------------------------------------
+
+void headless_set_wait_hook(void (*hook)(void)) {
+    state().wait_hook = hook;
+}
+
+void headless_click(HWND window, int x, int y) {
+    platform_post_message(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+    platform_post_message(window, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+}
+
+void headless_close(HWND window) {
+    platform_post_message(window, WM_CLOSE, 0, 0);
+}
+
+void backend_poll_events(void) {}
+
+void backend_wait_events(void) {
+    if (platform_queue_ready())
+        return;
+    if (state().wait_hook != nullptr)
+        state().wait_hook();
+    if (!platform_queue_ready()) {
+        fprintf(stderr, "headless: WaitMessage would block forever (empty queue, nothing to "
+                        "wake it)\n");
+        abort();
+    }
+}
+
+// ---- Windows and drawing ------------------------------------------------------------------
+
+void backend_window_created(HWND window) {
+    (void)window;
+}
+void backend_window_changed(HWND window) {
+    (void)window;
+}
+void backend_window_destroyed(HWND window) {
+    (void)window;
+}
+
+uint32_t HeadlessBlit::rgb(int px, int py) const {
+    const RGBQUAD &c = colours[pixels[static_cast<size_t>(py) * width + px]];
+    return (static_cast<uint32_t>(c.rgbRed) << 16) | (static_cast<uint32_t>(c.rgbGreen) << 8) |
+           c.rgbBlue;
+}
+
+const std::vector<HeadlessBlit> &headless_blits(void) {
+    return state().blits;
+}
+const std::vector<HeadlessFill> &headless_fills(void) {
+    return state().fills;
+}
+void headless_set_blit_limit(size_t count) {
+    state().blit_limit = count;
+}
+void headless_set_blit_hook(void (*hook)(const HeadlessBlit &)) {
+    state().blit_hook = hook;
+}
+
+void backend_blit(HWND window, int x, int y, int width, int height, const uint8_t *pixels,
+                  int stride, const RGBQUAD *colours) {
+    HeadlessBlit blit;
+    blit.window = window;
+    blit.time = state().time;
+    blit.x = x;
+    blit.y = y;
+    blit.width = width;
+    blit.height = height;
+    blit.pixels.resize(static_cast<size_t>(width) * height);
+    for (int row = 0; row < height; row++)
+        for (int col = 0; col < width; col++)
+            blit.pixels[static_cast<size_t>(row) * width + col] =
+                pixels[static_cast<size_t>(row) * stride + col];
+    blit.colours.assign(colours, colours + 256);
+    if (state().blit_hook != nullptr)
+        state().blit_hook(blit);
+    std::vector<HeadlessBlit> &blits = state().blits;
+    if (state().blit_limit != 0 && blits.size() >= state().blit_limit)
+        blits.erase(blits.begin(),
+                    blits.begin() + static_cast<long>(blits.size() - state().blit_limit + 1));
+    blits.push_back(std::move(blit));
+}
+
+void backend_fill(HWND window, const RECT *rect, RGBQUAD colour) {
+    state().fills.push_back({window, state().time, *rect, colour});
+}
+
+// ---- Wave output ---------------------------------------------------------------------------
+
+void headless_set_audio_device(int present) {
+    state().audio_present = present;
+}
+const std::vector<HeadlessAudioEvent> &headless_audio_events(void) {
+    return state().audio_events;
+}
+size_t headless_audio_queued(void) {
+    return state().audio.queue.size();
+}
+void headless_set_audio_paced(int on) {
+    state().audio_paced = on;
+}
+
+size_t headless_audio_complete(size_t count) {
+    size_t done = 0;
+    AudioDevice &device = state().audio;
+    while (done < count && !device.queue.empty()) {
+        mark_done(device.queue.front());
+        device.queue.pop_front();
+        device.played_in_head = 0;
+        done++;
+    }
+    return done;
+}
+
+int backend_audio_open(uint32_t rate) {
+    if (!state().audio_present)
+        return 0;
+    AudioDevice &device = state().audio;
+    device.open = 1;
+    device.paused = 0;
+    device.rate = rate;
+    device.queue.clear();
+    device.played_in_head = 0;
+    device.remainder = 0;
+    record_audio(HeadlessAudioEvent::OPEN);
+    return 1;
+}
+
+void backend_audio_write(WAVEHDR *header) {
+    HeadlessAudioEvent event{HeadlessAudioEvent::WRITE, state().time, {}};
+    const int16_t *samples = reinterpret_cast<const int16_t *>(header->lpData);
+    event.samples.assign(samples, samples + header->dwBufferLength / 2);
+    state().audio_events.push_back(std::move(event));
+    state().audio.queue.push_back(header);
+}
+
+void backend_audio_pause(void) {
+    state().audio.paused = 1;
+    record_audio(HeadlessAudioEvent::PAUSE);
+}
+
+void backend_audio_restart(void) {
+    state().audio.paused = 0;
+    record_audio(HeadlessAudioEvent::RESTART);
+}
+
+void backend_audio_reset(void) {
+    record_audio(HeadlessAudioEvent::RESET);
+    headless_audio_complete(state().audio.queue.size());
+}
+
+void backend_audio_close(void) {
+    record_audio(HeadlessAudioEvent::CLOSE);
+    state().audio.open = 0;
+    state().audio.queue.clear();
+}
+
+// ---- Whole state -------------------------------------------------------------------------------
+
+void headless_reset(void) {
+    AudioDevice device = state().audio;
+    state() = State();
+    state().audio = device; // an open device stays open: it is the core's
+}

@@ -1,0 +1,101 @@
+// The headless backend's controls, for tests and for the kmov tools.
+//
+// Nothing is shown and nothing waits: the clock is the test's, message
+// boxes are recorded (and echoed to stderr), WaitMessage calls the test's
+// wait hook instead of blocking, every BitBlt onto a window and every
+// FillRect is captured, and wave-out buffers are captured as samples and
+// completed when the test says so.
+#ifndef KMOV_PLATFORM_HEADLESS_H
+#define KMOV_PLATFORM_HEADLESS_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// ---- Clock -------------------------------------------------------------------
+
+// timeGetTime's value. Sleep(ms) advances it by ms.
+void headless_set_time(uint32_t ms);
+void headless_advance_time(uint32_t ms);
+uint32_t headless_time(void);
+
+// ---- Message boxes -------------------------------------------------------------
+
+struct HeadlessMessageBox {
+    std::string text;  // the bytes handed to MessageBoxA (code page 932)
+    std::string title; // likewise
+    unsigned flags;
+};
+// Every box shown since the last headless_reset, in order.
+const std::vector<HeadlessMessageBox> &headless_message_boxes(void);
+// Runs while a box is "up" (after it was recorded, before MessageBoxA
+// returns): what a real box's modal loop would let run.
+void headless_set_message_box_hook(void (*hook)(const HeadlessMessageBox &box));
+// Each box is echoed to stderr as one line "MessageBoxA [title] 0xFLAGS
+// text" (raw bytes, flags in 8 hex digits) unless this is turned off.
+void headless_set_message_box_echo(int on);
+
+// ---- Input and waiting -----------------------------------------------------------
+
+// Called when WaitMessage finds the queue empty: it should post a message
+// (or advance the clock and complete audio) so that waiting ends. With no
+// hook, or when the hook leaves the queue empty, WaitMessage reports that
+// the program would block forever and aborts the process.
+void headless_set_wait_hook(void (*hook)(void));
+// Scripted input, as the window system would deliver it to `window`.
+void headless_click(HWND window, int x, int y);
+void headless_close(HWND window);
+
+// ---- Captured drawing --------------------------------------------------------------
+
+struct HeadlessBlit {
+    HWND window;
+    uint32_t time; // headless clock when the blit ran
+    int x, y, width, height;
+    std::vector<uint8_t> pixels;        // width * height palette indices, rows without padding
+    std::vector<RGBQUAD> colours;       // the 256 colours they were shown through
+    uint32_t rgb(int px, int py) const; // 0xRRGGBB of one pixel
+};
+struct HeadlessFill {
+    HWND window;
+    uint32_t time;
+    RECT rect;
+    RGBQUAD colour;
+};
+const std::vector<HeadlessBlit> &headless_blits(void);
+const std::vector<HeadlessFill> &headless_fills(void);
+// Keeps only the most recent `count` blits (0 keeps all); long playbacks
+// in the tools use it to bound memory.
+void headless_set_blit_limit(size_t count);
+// Called for every blit onto a window as it happens (tools stream frames).
+void headless_set_blit_hook(void (*hook)(const HeadlessBlit &blit));
+
+// ---- Wave output -----------------------------------------------------------------
+
+// Makes waveOutOpen fail as with no device (MMSYSERR_NODRIVER) until reset.
+void headless_set_audio_device(int present);
+struct HeadlessAudioEvent {
+    enum Kind { OPEN, WRITE, PAUSE, RESTART, RESET, CLOSE } kind;
+    uint32_t time;
+    std::vector<int16_t> samples; // WRITE: the buffer's samples as written
+};
+// Every open, write, pause, restart, reset and close, in order.
+const std::vector<HeadlessAudioEvent> &headless_audio_events(void);
+// Buffers queued and not yet done, oldest first.
+size_t headless_audio_queued(void);
+// Completes up to `count` of the oldest queued buffers (sets WHDR_DONE)
+// regardless of pause state; returns how many it completed.
+size_t headless_audio_complete(size_t count);
+// When on, advancing the clock plays queued buffers at the device's sample
+// rate while it runs (not paused): each finished buffer is marked done.
+void headless_set_audio_paced(int on);
+
+// ---- Whole state -----------------------------------------------------------------
+
+// Forgets every record and hook, sets the clock to 0, and restores the
+// defaults (echo on, audio device present, not paced). Windows and queued
+// messages are the core's and are left as they are.
+void headless_reset(void);
+
+#endif

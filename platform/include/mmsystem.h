@@ -1,0 +1,2 @@
+// Wave-out and clock declarations live in <windows.h> in this subset.
+#include <windows.h>

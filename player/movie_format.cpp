@@ -1,0 +1,63 @@
+#include "movie_format.h"
+
+#include <string.h>
+
+int movie_read_header(ByteSource *source, MovieHeader *header) {
+    header->magic = source_read_be32(source);
+    header->data_rate = (int32_t)source_read_be32(source);
+    header->ring_size = (int32_t)source_read_be32(source);
+    header->preload_size = (int32_t)source_read_be32(source);
+    header->width = (int32_t)source_read_be32(source);
+    header->height = (int32_t)source_read_be32(source);
+    header->frame_rate = (int32_t)source_read_be32(source);
+    header->frame_count = (int32_t)source_read_be32(source);
+    header->sample_rate = (int32_t)source_read_be32(source);
+    header->ldp = (int32_t)source_read_be32(source);
+    header->samples_per_buffer = (int32_t)source_read_be32(source);
+    header->buffer_pairs = (int32_t)source_read_be32(source);
+    for (int i = 0; i < 4; i++)
+        header->reserved[i] = (int32_t)source_read_be32(source);
+    return header->magic == MOVIE_MAGIC;
+}
+
+void movie_read_palette(ByteSource *source, RGBQUAD colours[256]) {
+    memset(colours, 0, 256 * sizeof(RGBQUAD));
+    for (int i = 0; i < MOVIE_PALETTE_COLOURS; i++) {
+        colours[i].rgbRed = (BYTE)source_read_byte(source);
+        colours[i].rgbGreen = (BYTE)source_read_byte(source);
+        colours[i].rgbBlue = (BYTE)source_read_byte(source);
+        source_read_byte(source);
+        colours[i].rgbReserved = 0;
+    }
+}
+
+int movie_walk_records(ByteSource *source,
+                       int (*visit)(const RecordHeader *record, int64_t payload_offset,
+                                    void *context),
+                       void *context, int64_t *end_offset) {
+    int64_t offset = (int64_t)source->file_offset - source->available;
+    int64_t size = source->size;
+    *end_offset = offset;
+    for (;;) {
+        if (size - offset < RECORD_HEADER_SIZE)
+            return MOVIE_WALK_CUT;
+        RecordHeader record;
+        record.tag = source_read_be32(source);
+        record.delay = source_read_be32(source);
+        record.length = source_read_be32(source);
+        record.param = source_read_be32(source);
+        int64_t payload = offset + RECORD_HEADER_SIZE;
+        if ((int64_t)record.length > size - payload)
+            return MOVIE_WALK_CUT;
+        offset = payload + record.length;
+        *end_offset = offset;
+        if (!visit(&record, payload, context))
+            return MOVIE_WALK_STOPPED;
+        if (record.tag == TAG_END)
+            return MOVIE_WALK_END;
+        if (record.length % 4 != 0)
+            return MOVIE_WALK_UNALIGNED;
+        if (record.length != 0)
+            source_seek(source, (int32_t)offset);
+    }
+}

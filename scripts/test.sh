@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Runs every test of kmov: installs what is missing, builds the presets the
+# tests use (warnings are errors), checks the formatting, runs the unit tests
+# natively and under the sanitizers, and ends with one summary line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/install-deps.sh all || {
+    echo "summary: 0 passed, 1 failed (could not install the dependencies)"
+    exit 1
+}
+
+jobs=$(nproc)
+passed=0
+failed=0
+log_dir="$root/build/test-logs"
+mkdir -p "$log_dir"
+
+# step NAME COMMAND...: runs a step that is not a test run; a failure counts once.
+step() {
+    local name=$1
+    shift
+    echo "== $name"
+    if "$@" >"$log_dir/$name.log" 2>&1; then
+        return 0
+    fi
+    tail -n 60 "$log_dir/$name.log"
+    echo "!! $name failed (log: $log_dir/$name.log)"
+    failed=$((failed + 1))
+    return 1
+}
+
+# count LOG: adds a CTest run's counts from its closing line.
+count() {
+    local line
+    line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$1" | tail -n 1)
+    if [[ -z $line ]]; then
+        failed=$((failed + 1))
+        return
+    fi
+    local bad total
+    bad=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<<"$line")
+    total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<<"$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+}
+
+# ctest_run PRESET: runs a preset's tests and counts them.
+ctest_run() {
+    local preset=$1
+    echo "== ctest $preset"
+    ctest --preset "$preset" -j "$jobs" --timeout 300 >"$log_dir/ctest-$preset.log" 2>&1
+    grep -E '(\*\*\*|Failed|Timeout|tests passed)' "$log_dir/ctest-$preset.log" | tail -n 40
+    count "$log_dir/ctest-$preset.log"
+}
+
+format_check() {
+    git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+}
+
+build() {
+    local preset=$1
+    cmake --preset "$preset" -DKMOV_WERROR=ON && cmake --build --preset "$preset" -j "$jobs"
+}
+
+step format format_check
+for preset in native asan windows; do
+    step "build-$preset" build "$preset"
+done
+ctest_run native
+ctest_run asan
+
+echo "summary: $passed passed, $failed failed"
+((failed == 0))

@@ -1,0 +1,74 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <sys/wait.h>
+
+namespace kmov::test {
+
+TempFile::TempFile(const std::string &name) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kmov-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    folder_ = pattern;
+    path_ = folder_ / name;
+}
+
+TempFile::TempFile(const std::string &name, const std::vector<uint8_t> &bytes) : TempFile(name) {
+    write(bytes);
+}
+
+TempFile::~TempFile() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+void TempFile::write(const std::vector<uint8_t> &bytes) const {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<long>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path_.string());
+}
+
+std::vector<uint8_t> counting_bytes(size_t count) {
+    std::vector<uint8_t> bytes(count);
+    for (size_t i = 0; i < count; i++)
+        bytes[i] = static_cast<uint8_t>(i % 251);
+    return bytes;
+}
+
+Palette test_palette() {
+    Palette palette;
+    for (size_t i = 0; i < palette.size(); i++)
+        palette[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i),
+                      static_cast<uint8_t>((i * 7) % 256)};
+    return palette;
+}
+
+std::vector<uint8_t> read_file(const std::filesystem::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+ProgramRun run_program(const std::string &command_line) {
+    TempFile err_file("stderr");
+    std::string command = command_line + " 2>" + err_file.path().string() + " </dev/null";
+    ProgramRun run;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return run;
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.out.append(buffer, got);
+    int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::vector<uint8_t> err = read_file(err_file.path());
+    run.err.assign(err.begin(), err.end());
+    return run;
+}
+
+} // namespace kmov::test

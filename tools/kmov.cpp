@@ -1,0 +1,46 @@
+// kmov: makes, packs, inspects and extracts self-playing movies.
+#include "commands.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace kmov {
+
+const std::vector<Command> &commands() {
+    static const std::vector<Command> list = {
+        {"info", "show a movie's header, palette, records and problems", command_info},
+    };
+    return list;
+}
+
+} // namespace kmov
+
+static void usage(FILE *out) {
+    std::fprintf(out, "usage: kmov COMMAND [ARGS...]\n\ncommands:\n");
+    for (const kmov::Command &command : kmov::commands())
+        std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+    std::fprintf(out, "\n'kmov COMMAND --help' describes one command.\n");
+}
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        usage(stderr);
+        return 2;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+        std::strcmp(argv[1], "help") == 0) {
+        usage(stdout);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("kmov 0.1.0\n");
+        return 0;
+    }
+    std::vector<std::string> args(argv + 2, argv + argc);
+    for (const kmov::Command &command : kmov::commands())
+        if (std::strcmp(argv[1], command.name) == 0)
+            return command.run(args);
+    std::fprintf(stderr, "kmov: unknown command '%s'\n", argv[1]);
+    usage(stderr);
+    return 2;
+}

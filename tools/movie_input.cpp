@@ -1,0 +1,140 @@
+#include "movie_input.h"
+
+#include "stream/byte_source.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace kmov {
+
+Expected<MovieLocation> locate_movie(const std::string &path, std::optional<uint64_t> offset) {
+    FILE *file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return Error{path + ": " + std::strerror(errno)};
+    struct stat info;
+    int status = fstat(fileno(file), &info);
+    std::fclose(file);
+    if (status != 0 || S_ISDIR(info.st_mode))
+        return Error{path + ": not a regular file"};
+    MovieLocation location;
+    location.path = path;
+    location.file_size = info.st_size;
+    if (info.st_size > INT32_MAX)
+        return Error{path + ": larger than 2 GiB, which a movie cannot be"};
+    if (offset) {
+        if (*offset > static_cast<uint64_t>(info.st_size))
+            return Error{path + ": offset " + std::to_string(*offset) + " is beyond the end (" +
+                         std::to_string(info.st_size) + " bytes)"};
+        location.offset = static_cast<int64_t>(*offset);
+    }
+    return location;
+}
+
+std::string tag_text(uint32_t tag) {
+    std::string text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        char c = static_cast<char>((tag >> shift) & 0xFF);
+        if (c < 0x20 || c > 0x7E) {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "0x%08x", tag);
+            return hex;
+        }
+        text.push_back(c);
+    }
+    return text;
+}
+
+namespace {
+
+struct Walk {
+    MovieSummary *summary;
+    bool after_end = false;
+};
+
+int visit_record(const RecordHeader *record, int64_t, void *context) {
+    Walk &walk = *static_cast<Walk *>(context);
+    MovieSummary &s = *walk.summary;
+    s.records++;
+    s.tags[record->tag]++;
+    s.duration_ms += record->delay;
+    if (record->length > s.largest_payload)
+        s.largest_payload = record->length;
+    switch (record->tag) {
+    case TAG_VDAT:
+    case TAG_VBLT:
+    case TAG_ADAT:
+    case TAG_ASTA:
+    case TAG_END:
+        break;
+    default:
+        s.problems.push_back("unknown tag " + tag_text(record->tag) + " in record " +
+                             std::to_string(s.records));
+    }
+    if (record->length % 4 != 0)
+        s.problems.push_back("record " + std::to_string(s.records) + " (" + tag_text(record->tag) +
+                             ") has length " + std::to_string(record->length) +
+                             ", not a multiple of 4");
+    return 1;
+}
+
+} // namespace
+
+Expected<MovieSummary> inspect_movie(const MovieLocation &location) {
+    ByteSource *source = source_open(location.path.c_str());
+    if (source == nullptr)
+        return Error{location.path + ": cannot open"};
+    MovieSummary summary;
+    source_seek(source, static_cast<int32_t>(location.offset));
+    if (!movie_read_header(source, &summary.header)) {
+        source_close(source);
+        return Error{location.path + ": not a kmov file"};
+    }
+    RGBQUAD colours[256];
+    movie_read_palette(source, colours);
+    for (int i = 0; i < MOVIE_PALETTE_COLOURS; i++)
+        summary.palette[i] = {colours[i].rgbRed, colours[i].rgbGreen, colours[i].rgbBlue};
+
+    if (location.file_size - location.offset < MOVIE_RECORDS_OFFSET) {
+        summary.problems.push_back("the file ends inside the header or the palette");
+        source_close(source);
+        return summary;
+    }
+    Walk walk{&summary};
+    int64_t end_offset = 0;
+    int result = movie_walk_records(source, visit_record, &walk, &end_offset);
+    source_close(source);
+
+    const MovieHeader &h = summary.header;
+    switch (result) {
+    case MOVIE_WALK_CUT:
+        summary.problems.push_back("the file ends inside record " +
+                                   std::to_string(summary.records + 1) + " (no \"end \" record)");
+        break;
+    case MOVIE_WALK_UNALIGNED:
+        summary.problems.push_back("the stream is unreadable after an unaligned length "
+                                   "(no \"end \" record found)");
+        break;
+    case MOVIE_WALK_END:
+        if (end_offset < location.file_size)
+            summary.problems.push_back(std::to_string(location.file_size - end_offset) +
+                                       " bytes after the \"end \" record");
+        break;
+    default:
+        break;
+    }
+    int64_t frames = summary.tags.count(TAG_VBLT) ? summary.tags[TAG_VBLT] : 0;
+    if (frames != h.frame_count)
+        summary.problems.push_back("frame_count is " + std::to_string(h.frame_count) +
+                                   " but the stream has " + std::to_string(frames) +
+                                   " \"vblt\" records");
+    if (h.width <= 0 || h.height <= 0)
+        summary.problems.push_back("frame size " + std::to_string(h.width) + "x" +
+                                   std::to_string(h.height) + " is not positive");
+    if (h.sample_rate != 0 && h.ldp != 4 && h.ldp != 6)
+        summary.problems.push_back("ldp " + std::to_string(h.ldp) + " is not supported (4 or 6)");
+    return summary;
+}
+
+} // namespace kmov

@@ -1,0 +1,49 @@
+// Finding and reading the movie a command is pointed at: a movie file, or
+// the movie packed into a self-playing executable.
+#ifndef KMOV_TOOLS_MOVIE_INPUT_H
+#define KMOV_TOOLS_MOVIE_INPUT_H
+
+#include "cli.h"
+#include "movie_writer.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kmov {
+
+struct MovieLocation {
+    std::string path;
+    int64_t file_size = 0;
+    int64_t offset = 0;  // file offset of the movie's magic
+    bool packed = false; // found through a packed executable's startup block
+};
+
+// Checks that `path` can be read and places the movie in it: at `offset`
+// when given, else where a packed executable's startup block says, else 0.
+Expected<MovieLocation> locate_movie(const std::string &path, std::optional<uint64_t> offset);
+
+// What a walk over a movie found.
+struct MovieSummary {
+    MovieHeader header{};
+    Palette palette{};
+    int64_t records = 0;
+    std::map<uint32_t, int64_t> tags; // tag word -> count
+    uint64_t duration_ms = 0;         // sum of every record's delay
+    uint32_t largest_payload = 0;
+    std::vector<std::string> problems;
+};
+
+// Reads the header and palette through the player's own reader and walks
+// the record stream. A wrong magic is an Error ("PATH: not a kmov file");
+// everything else that is wrong with the movie lands in `problems`.
+Expected<MovieSummary> inspect_movie(const MovieLocation &location);
+
+// "vdat", or the tag's bytes in hex when they are not printable.
+std::string tag_text(uint32_t tag);
+
+} // namespace kmov
+
+#endif

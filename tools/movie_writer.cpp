@@ -1,0 +1,128 @@
+#include "movie_writer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <unistd.h>
+
+namespace kmov {
+
+MovieHeader make_header(int32_t width, int32_t height) {
+    MovieHeader header{};
+    header.magic = MOVIE_MAGIC;
+    header.width = width;
+    header.height = height;
+    header.frame_rate = 15000;
+    return header;
+}
+
+MovieWriter::MovieWriter(const MovieHeader &header, const Palette &palette)
+    : header_(header), palette_(palette) {}
+
+MovieWriter &MovieWriter::add(Record record) {
+    records_.push_back(std::move(record));
+    return *this;
+}
+
+MovieWriter &MovieWriter::add(uint32_t tag, uint32_t delay, std::span<const uint8_t> payload,
+                              uint32_t param) {
+    Record record;
+    record.tag = tag;
+    record.delay = delay;
+    record.param = param;
+    record.payload.assign(payload.begin(), payload.end());
+    return add(std::move(record));
+}
+
+MovieWriter &MovieWriter::frame(std::span<const uint8_t> vdat, uint32_t decode_delay,
+                                uint32_t show_delay) {
+    add(TAG_VDAT, decode_delay, vdat);
+    return add(TAG_VBLT, show_delay);
+}
+
+MovieWriter &MovieWriter::count_frames() {
+    int32_t frames = 0;
+    for (const Record &record : records_)
+        frames += record.tag == TAG_VBLT;
+    header_.frame_count = frames;
+    return *this;
+}
+
+void put_be32(std::vector<uint8_t> &out, uint32_t value) {
+    out.push_back(static_cast<uint8_t>(value >> 24));
+    out.push_back(static_cast<uint8_t>(value >> 16));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+    out.push_back(static_cast<uint8_t>(value));
+}
+
+std::vector<uint8_t> MovieWriter::bytes(const WriteOptions &options) const {
+    std::vector<uint8_t> out;
+    size_t total = MOVIE_RECORDS_OFFSET;
+    for (const Record &record : records_)
+        total += RECORD_HEADER_SIZE + padded_length(record.payload.size());
+    out.reserve(total);
+
+    const MovieHeader &h = header_;
+    const int32_t words[] = {h.data_rate,   h.ring_size,          h.preload_size, h.width,
+                             h.height,      h.frame_rate,         h.frame_count,  h.sample_rate,
+                             h.ldp,         h.samples_per_buffer, h.buffer_pairs, h.reserved[0],
+                             h.reserved[1], h.reserved[2],        h.reserved[3]};
+    put_be32(out, h.magic);
+    for (int32_t word : words)
+        put_be32(out, static_cast<uint32_t>(word));
+    for (const Rgb &colour : palette_) {
+        out.push_back(colour.r);
+        out.push_back(colour.g);
+        out.push_back(colour.b);
+        out.push_back(0);
+    }
+
+    std::mt19937 random(options.seed);
+    for (const Record &record : records_) {
+        uint32_t length = record.length_override.value_or(padded_length(record.payload.size()));
+        put_be32(out, record.tag);
+        put_be32(out, record.delay);
+        put_be32(out, length);
+        put_be32(out, record.param);
+        out.insert(out.end(), record.payload.begin(), record.payload.end());
+        if (record.length_override)
+            continue;
+        for (size_t i = record.payload.size(); i < padded_length(record.payload.size()); i++)
+            out.push_back(options.padding == Padding::Zero ? 0
+                                                           : static_cast<uint8_t>(random() & 0xFF));
+    }
+    return out;
+}
+
+std::string MovieWriter::write(const std::filesystem::path &path,
+                               const WriteOptions &options) const {
+    std::vector<uint8_t> data = bytes(options);
+    return write_file_atomically(path, data);
+}
+
+std::string write_file_atomically(const std::filesystem::path &path,
+                                  std::span<const uint8_t> bytes) {
+    std::filesystem::path temporary = path;
+    temporary += ".part-" + std::to_string(getpid());
+    FILE *file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr)
+        return path.string() + ": cannot create: " + std::strerror(errno);
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    ok = std::fflush(file) == 0 && ok;
+    int error = errno;
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok) {
+        std::remove(temporary.c_str());
+        return path.string() + ": cannot write: " + std::strerror(error);
+    }
+    std::error_code code;
+    std::filesystem::rename(temporary, path, code);
+    if (code) {
+        std::remove(temporary.c_str());
+        return path.string() + ": cannot write: " + code.message();
+    }
+    return "";
+}
+
+} // namespace kmov
