@@ -51,8 +51,8 @@ TEST(MovieFormat, AWriterMadeMovieReadsBackThroughTheByteSource) {
     MovieWriter movie = small_movie();
     std::vector<uint8_t> bytes = movie.bytes();
     // Behind a 100-byte "image", as in a packed program.
-    std::vector<uint8_t> file_bytes(100, 0xAA);
-    file_bytes.insert(file_bytes.end(), bytes.begin(), bytes.end());
+    std::vector<uint8_t> file_bytes(100 + bytes.size(), 0xAA);
+    std::copy(bytes.begin(), bytes.end(), file_bytes.begin() + 100);
     TempFile file("packed", file_bytes);
 
     headless_reset();
@@ -143,7 +143,7 @@ TEST(KmovInfo, NamesWhatIsWrong) {
     odd.payload = {1, 2, 3, 4, 5, 6};
     movie.add(std::move(odd));
     std::vector<uint8_t> bytes = movie.bytes();
-    bytes.insert(bytes.end(), {0, 0, 0, 0});
+    bytes.resize(bytes.size() + 4, 0);
     TempFile file("movie.kmov", bytes);
     kmov::test::ProgramRun run = run_kmov("info --json " + file.path().string());
     ASSERT_EQ(run.status, 0) << run.err;
