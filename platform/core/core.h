@@ -37,6 +37,51 @@ void platform_post_message(HWND window, UINT message, WPARAM wparam, LPARAM lpar
 // Non-zero when the queue holds a message or a window needs painting.
 int platform_queue_ready(void);
 
+// ---- Device contexts (core/device_context.cpp) ------------------------------
+
+// A device context: either a window's (GetDC, BeginPaint), drawing onto its
+// client area, or a memory DC (CreateCompatibleDC) that a bitmap is
+// selected into.
+typedef struct PlatformDC {
+    uint32_t magic;
+    HWND window;      // the window it draws on; null for a memory DC
+    HGDIOBJ bitmap;   // memory DC: the selected bitmap, or null
+    HPALETTE palette; // the selected palette, or null (the default palette)
+    HBRUSH brush;     // the selected brush, or null
+} PlatformDC;
+
+// The record behind a DC handle, or null for anything that is not a live DC.
+PlatformDC *platform_dc(HDC dc);
+// A new DC for `window` (null: a memory DC); null when out of memory.
+HDC platform_dc_new(HWND window);
+// Frees a DC; the objects selected into it are not touched.
+void platform_dc_free(HDC dc);
+
+// ---- GDI objects (core/gdi32.cpp) -----------------------------------------------
+
+typedef enum PlatformObjectKind {
+    PLATFORM_BITMAP = 1,  // an 8-bit DIB section
+    PLATFORM_PALETTE = 2, // a logical palette
+    PLATFORM_BRUSH = 3,   // a solid (stock) brush
+} PlatformObjectKind;
+
+typedef struct PlatformObject {
+    uint32_t magic;
+    PlatformObjectKind kind;
+    // PLATFORM_BITMAP: a top-down 8-bit section of width x height pixels,
+    // `stride` bytes a row, colours from the BITMAPINFO it was made from.
+    int width, height, stride;
+    uint8_t *pixels;
+    RGBQUAD colours[256];
+    // PLATFORM_PALETTE: `count` entries; PLATFORM_BRUSH: colours[0].
+    int count;
+    PALETTEENTRY entries[256];
+    int stock; // stock objects are never freed
+} PlatformObject;
+
+// The record behind a GDI handle of the given kind (0: any), or null.
+PlatformObject *platform_object(HGDIOBJ object, PlatformObjectKind kind);
+
 // Sets the thread's last-error code (SetLastError).
 void platform_set_error(DWORD code);
 
