@@ -52,6 +52,12 @@ void headless_set_wait_hook(void (*hook)(void));
 void headless_click(HWND window, int x, int y);
 void headless_close(HWND window);
 
+// ---- Windows -----------------------------------------------------------------------
+
+// With 0, every CreateWindowExA fails (GetLastError 8, not enough memory) as
+// when there is no display to put a window on, until reset.
+void headless_set_window_creation(int succeeds);
+
 // ---- Captured drawing --------------------------------------------------------------
 
 struct HeadlessBlit {
@@ -99,8 +105,9 @@ void headless_set_audio_paced(int on);
 // ---- Whole state -----------------------------------------------------------------
 
 // Forgets every record and hook, sets the clock to 0, and restores the
-// defaults (echo on, audio device present, not paced). Windows and queued
-// messages are the core's and are left as they are.
+// defaults (echo on, windows can be created, audio device present, not
+// paced). Windows and queued messages are the core's and are left as they
+// are.
 void headless_reset(void);
 
 #endif
