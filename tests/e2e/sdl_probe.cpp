@@ -14,8 +14,9 @@
 //
 // Options: --frames N (stop animating after N frames, default 60),
 // --box (show an error box with a Japanese text, then end with 1),
-// --no-window (create no window: shows how a missing display is reported),
-// --tone-ms N (length of the tone, default 1000; 0 for none).
+// --tone-ms N (length of the tone, default 1000; 0 for none),
+// --dump FILE (after each frame, the picture as raw 8-bit RGB, as it
+// should look on the screen), --tone-out FILE (the tone as raw samples).
 #include "../../platform/core/backend.h"
 #include "../../platform/core/core.h"
 
@@ -37,6 +38,8 @@ constexpr int TONE_BUFFERS = 8;
 
 HWND probe_window;
 int paused = 0;
+const char *dump_path = nullptr;
+const char *tone_path = nullptr;
 std::vector<uint8_t> picture(static_cast<size_t>(WIDTH) * HEIGHT);
 RGBQUAD colours[256];
 
@@ -54,6 +57,19 @@ void make_palette(void) {
     colours[239] = RGBQUAD{255, 255, 255, 0};
 }
 
+// Writes a file whole (through a temporary name, so a reader never sees
+// half of it).
+void write_file(const char *path, const void *bytes, size_t size) {
+    char temporary[4096];
+    snprintf(temporary, sizeof temporary, "%s.part", path);
+    FILE *out = fopen(temporary, "wb");
+    if (out == nullptr)
+        return;
+    fwrite(bytes, 1, size, out);
+    fclose(out);
+    rename(temporary, path);
+}
+
 void draw_frame(int n) {
     for (int y = 0; y < HEIGHT; y++)
         for (int x = 0; x < WIDTH; x++)
@@ -66,6 +82,15 @@ void draw_frame(int n) {
         for (int x = left; x < left + 40; x++)
             picture[static_cast<size_t>(y) * WIDTH + x] = 239;
     backend_blit(probe_window, 0, 0, WIDTH, HEIGHT, picture.data(), WIDTH, colours);
+    if (dump_path != nullptr) {
+        std::vector<uint8_t> rgb;
+        for (uint8_t index : picture) {
+            rgb.push_back(colours[index].rgbRed);
+            rgb.push_back(colours[index].rgbGreen);
+            rgb.push_back(colours[index].rgbBlue);
+        }
+        write_file(dump_path, rgb.data(), rgb.size());
+    }
 }
 
 struct Tone {
@@ -128,6 +153,13 @@ void start_tone(int ms) {
             size_t t = b * per_buffer + i;
             tone.samples[b][i] = static_cast<int16_t>(8000.0 * sin(6.283185307 * 440.0 * t / RATE));
         }
+        if (tone_path != nullptr) {
+            FILE *out = fopen(tone_path, b == 0 ? "wb" : "ab");
+            if (out != nullptr) {
+                fwrite(tone.samples[b].data(), 2, per_buffer, out);
+                fclose(out);
+            }
+        }
         WAVEHDR &h = tone.headers[b];
         memset(&h, 0, sizeof h);
         h.lpData = reinterpret_cast<LPSTR>(tone.samples[b].data());
@@ -156,19 +188,21 @@ void report_tone(void) {
 int main(int argc, char **argv) {
     int frames = 60;
     int box = 0;
-    int no_window = 0;
     int tone_ms = 1000;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--frames") == 0 && i + 1 < argc)
             frames = atoi(argv[++i]);
         else if (strcmp(argv[i], "--tone-ms") == 0 && i + 1 < argc)
             tone_ms = atoi(argv[++i]);
+        else if (strcmp(argv[i], "--dump") == 0 && i + 1 < argc)
+            dump_path = argv[++i];
+        else if (strcmp(argv[i], "--tone-out") == 0 && i + 1 < argc)
+            tone_path = argv[++i];
         else if (strcmp(argv[i], "--box") == 0)
             box = 1;
-        else if (strcmp(argv[i], "--no-window") == 0)
-            no_window = 1;
         else {
-            fprintf(stderr, "usage: sdl_probe [--frames N] [--tone-ms N] [--box] [--no-window]\n");
+            fprintf(stderr, "usage: sdl_probe [--frames N] [--tone-ms N] [--dump FILE] [--tone-out "
+                            "FILE] [--box]\n");
             return 2;
         }
     }
@@ -186,8 +220,6 @@ int main(int argc, char **argv) {
         fprintf(stderr, "RegisterClassExA %u\n", GetLastError());
         return 1;
     }
-    if (no_window)
-        return 0;
     probe_window =
         CreateWindowExA(0, "kMovProbe", "kmov プローブ", WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                         CW_USEDEFAULT, CW_USEDEFAULT, 640, 480, nullptr, nullptr, nullptr, nullptr);
