@@ -81,6 +81,9 @@ typedef struct PlatformObject {
 
 // The record behind a GDI handle of the given kind (0: any), or null.
 PlatformObject *platform_object(HGDIOBJ object, PlatformObjectKind kind);
+// A new zeroed record of that kind, or null when out of memory; DeleteObject
+// frees it (and a bitmap's pixels).
+PlatformObject *platform_object_new(PlatformObjectKind kind);
 
 // Sets the thread's last-error code (SetLastError).
 void platform_set_error(DWORD code);
