@@ -7,9 +7,9 @@ uint32_t movie_checksum_stream(FILE *stream) {
     uint32_t sum = 0;
     unsigned char word[4];
     while (fread(word, 4, 1, stream) == 1) {
-        uint32_t value = (uint32_t)word[0] | ((uint32_t)word[1] << 8) |
-                         ((uint32_t)word[2] << 16) | ((uint32_t)word[3] << 24);
-        sum = ((sum << 1) | (sum >> 31)) + value;
+        uint32_t value = (uint32_t)word[0] | ((uint32_t)word[1] << 8) | ((uint32_t)word[2] << 16) |
+                         ((uint32_t)word[3] << 24);
+        sum = movie_checksum_step(sum, value);
     }
     return sum;
 }

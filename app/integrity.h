@@ -5,6 +5,12 @@
 #include <stdint.h>
 #include <stdio.h>
 
+// One step of the movie checksum: the running sum rotated left by one bit,
+// plus the next word (taken little-endian), modulo 2^32.
+static inline uint32_t movie_checksum_step(uint32_t sum, uint32_t word) {
+    return ((sum << 1) | (sum >> 31)) + word;
+}
+
 // The sum over whole 4-byte little-endian words read from `stream` to its
 // end: sum = rotate-left(sum, 1) + word, modulo 2^32. A last group of 1 to
 // 3 bytes is not part of it; no bytes give 0.

@@ -26,7 +26,9 @@ static const BITMAPINFOHEADER *frame_header(void) {
     return (const BITMAPINFOHEADER *)window_bitmap_info;
 }
 
-static LONG absolute(LONG value) { return value < 0 ? -value : value; }
+static LONG absolute(LONG value) {
+    return value < 0 ? -value : value;
+}
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, int show) {
     (void)previous;
@@ -51,10 +53,9 @@ int create_player_window(void) {
     window_class.hCursor = LoadCursorA(NULL, IDC_ARROW);
     window_class.hbrBackground = (HBRUSH)GetStockObject(BLACK_BRUSH);
     window_class.lpszClassName = PLAYER_WINDOW_CLASS;
-    window_class.hIconSm =
-        (HICON)LoadImageA(instance_handle, MAKEINTRESOURCEA(PLAYER_ICON), IMAGE_ICON,
-                          GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                          LR_DEFAULTCOLOR);
+    window_class.hIconSm = (HICON)LoadImageA(instance_handle, MAKEINTRESOURCEA(PLAYER_ICON),
+                                             IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
     if (RegisterClassExA(&window_class) == 0)
         fatal_error("ﾘｿｰｽが足りません (RegisterClassEx %d)", (int)GetLastError());
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 enum {
-    PLAYER_ICON = 101,            // icon group: the class's large and small icon
+    PLAYER_ICON = 101,              // icon group: the class's large and small icon
     WINDOW_BITMAP_INFO_SIZE = 1064, // BITMAPINFOHEADER + 256 RGBQUADs
     MODULE_PATH_SIZE = 1024,
 };

@@ -16,7 +16,7 @@
 #include <string.h>
 
 enum {
-    BITMAP_INFO_SIZE = 1064,  // BITMAPINFOHEADER + 256 RGBQUADs
+    BITMAP_INFO_SIZE = 1064,   // BITMAPINFOHEADER + 256 RGBQUADs
     BITMAP_INFO_COPIED = 1000, // the header and the 240 used colours
 };
 
@@ -196,4 +196,6 @@ int player_copy_bitmap_info(void *destination, int max_len) {
     return count;
 }
 
-HBITMAP player_get_bitmap(void) { return is_open ? frame_bitmap : NULL; }
+HBITMAP player_get_bitmap(void) {
+    return is_open ? frame_bitmap : NULL;
+}

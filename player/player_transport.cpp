@@ -13,7 +13,9 @@
 // The pending record is due once the clock has reached due_time. The
 // difference is taken as a signed 32-bit value so that the test holds
 // across the wrap of the millisecond counter (every 49.7 days).
-static int record_is_due(uint32_t now) { return (int32_t)(now - due_time) >= 0; }
+static int record_is_due(uint32_t now) {
+    return (int32_t)(now - due_time) >= 0;
+}
 
 // Reads ahead about as many bytes as the movie consumes during `delay` ms,
 // in whole 2048-byte pieces and never more than the ring's free space.
@@ -85,4 +87,6 @@ int player_pause(void) {
     return 1;
 }
 
-int player_is_playing(void) { return is_playing; }
+int player_is_playing(void) {
+    return is_playing;
+}

@@ -8,7 +8,10 @@ namespace kmov {
 
 const std::vector<Command> &commands() {
     static const std::vector<Command> list = {
+        {"pack", "append a movie to a player template: a self-playing program", command_pack},
+        {"verify", "check a self-playing program as the player does", command_verify},
         {"info", "show a movie's header, palette, records and problems", command_info},
+        {"checksum", "print the movie checksum of a file", command_checksum},
     };
     return list;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kmov {
@@ -101,8 +102,8 @@ std::string MovieWriter::write(const std::filesystem::path &path,
     return write_file_atomically(path, data);
 }
 
-std::string write_file_atomically(const std::filesystem::path &path,
-                                  std::span<const uint8_t> bytes) {
+std::string write_file_atomically(const std::filesystem::path &path, std::span<const uint8_t> bytes,
+                                  bool executable) {
     std::filesystem::path temporary = path;
     temporary += ".part-" + std::to_string(getpid());
     FILE *file = std::fopen(temporary.c_str(), "wb");
@@ -116,6 +117,7 @@ std::string write_file_atomically(const std::filesystem::path &path,
         std::remove(temporary.c_str());
         return path.string() + ": cannot write: " + std::strerror(error);
     }
+    chmod(temporary.c_str(), executable ? 0755 : 0644);
     std::error_code code;
     std::filesystem::rename(temporary, path, code);
     if (code) {

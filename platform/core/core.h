@@ -85,6 +85,10 @@ PlatformObject *platform_object(HGDIOBJ object, PlatformObjectKind kind);
 // frees it (and a bitmap's pixels).
 PlatformObject *platform_object_new(PlatformObjectKind kind);
 
+// Makes GetModuleFileNameA name `path` instead of the running program
+// (null: the program again). For tests that start the player in-process.
+void platform_set_module_path(const char *path);
+
 // Sets the thread's last-error code (SetLastError).
 void platform_set_error(DWORD code);
 

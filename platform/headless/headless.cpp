@@ -278,6 +278,10 @@ void backend_audio_close(void) {
     state().audio.queue.clear();
 }
 
+// ---- The program -----------------------------------------------------------------------------
+
+void headless_set_module_path(const char *path) { platform_set_module_path(path); }
+
 // ---- Whole state -------------------------------------------------------------------------------
 
 void headless_reset(void) {

@@ -91,6 +91,12 @@ size_t headless_audio_complete(size_t count);
 // rate while it runs (not paused): each finished buffer is marked done.
 void headless_set_audio_paced(int on);
 
+// ---- The program --------------------------------------------------------------------
+
+// GetModuleFileNameA names this file instead of the running program (null:
+// the program again), so a test can start the player on a packed file.
+void headless_set_module_path(const char *path);
+
 // ---- Whole state -----------------------------------------------------------------
 
 // Forgets every record and hook, sets the clock to 0, and restores the
