@@ -15,7 +15,9 @@ using testing::HasSubstr;
 
 namespace {
 
-std::vector<uint8_t> text(const char *s) { return {s, s + std::strlen(s)}; }
+std::vector<uint8_t> text(const char *s) {
+    return {s, s + std::strlen(s)};
+}
 
 uint32_t stream_sum(const std::vector<uint8_t> &bytes) {
     TempFile file("movie", bytes);
