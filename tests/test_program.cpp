@@ -144,9 +144,7 @@ TEST(ProgramDeath, ClosingWhilePlayingBlackensAndEndsWithZero) {
         {
             Program *program = new Program(movie_of_size(5, 3, 40));
             (void)program;
-            headless_set_wait_hook(close_when_idle);
-            // Closed after a few frames: the hook only runs once the pump
-            // would wait, so close from a timer-like step instead.
+            headless_set_poll_hook(user_closes_after_frames);
             int code = WinMain(nullptr, nullptr, nullptr, SW_SHOWNORMAL);
             const std::vector<HeadlessFill> &fills = headless_fills();
             bool black = !fills.empty() && fills.back().rect.right == 5 &&

@@ -26,6 +26,7 @@ struct State {
     void (*box_hook)(const HeadlessMessageBox &) = nullptr;
     int echo = 1;
     void (*wait_hook)(void) = nullptr;
+    void (*poll_hook)(void) = nullptr;
     std::vector<HeadlessBlit> blits;
     size_t blit_limit = 0;
     void (*blit_hook)(const HeadlessBlit &) = nullptr;
@@ -135,7 +136,12 @@ void headless_close(HWND window) {
     platform_post_message(window, WM_CLOSE, 0, 0);
 }
 
-void backend_poll_events(void) {}
+void headless_set_poll_hook(void (*hook)(void)) { state().poll_hook = hook; }
+
+void backend_poll_events(void) {
+    if (state().poll_hook != nullptr)
+        state().poll_hook();
+}
 
 void backend_wait_events(void) {
     if (platform_queue_ready())

@@ -43,6 +43,9 @@ void headless_set_message_box_echo(int on);
 // hook, or when the hook leaves the queue empty, WaitMessage reports that
 // the program would block forever and aborts the process.
 void headless_set_wait_hook(void (*hook)(void));
+// Called whenever the program looks for input (PeekMessageA, GetMessageA),
+// so a test can let time pass and act while a busy loop runs.
+void headless_set_poll_hook(void (*hook)(void));
 // Scripted input, as the window system would deliver it to `window`.
 void headless_click(HWND window, int x, int y);
 void headless_close(HWND window);
