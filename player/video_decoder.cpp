@@ -78,7 +78,16 @@ static ALWAYS_INLINE uint64_t has_operation(uint64_t word) {
 // lies after the destination, or wholly before it.
 static ALWAYS_INLINE void move_run(uint8_t *dst, const uint8_t *src, int64_t n) {
     if (n > 16) {
-        memmove(dst, src, (size_t)n);
+        // Forward in 16-byte pieces, the last 16 bytes read first: where
+        // the source lies after the destination no piece is overwritten
+        // before it is read.
+        uint8_t tail[16], piece[16];
+        memcpy(tail, src + n - 16, 16);
+        for (int64_t i = 0; i + 16 <= n; i += 16) {
+            memcpy(piece, src + i, 16);
+            memcpy(dst + i, piece, 16);
+        }
+        memcpy(dst + n - 16, tail, 16);
     } else if (n >= 8) {
         uint64_t head, tail;
         memcpy(&head, src, 8);
@@ -139,12 +148,17 @@ static ALWAYS_INLINE void copy_from_before(uint8_t *dst, int64_t distance, int64
 // n (2 to 257) copies of the byte before dst, read once.
 static ALWAYS_INLINE void fill_run(uint8_t *dst, int64_t n) {
     uint8_t value = dst[-1];
-    if (n >= 8) {
+    if (n >= 16) {
         uint64_t word = value * 0x0101010101010101ull;
+        uint64_t pair[2] = {word, word};
         uint8_t *end = dst + n;
-        for (; dst + 8 <= end; dst += 8)
-            memcpy(dst, &word, 8);
-        memcpy(end - 8, &word, 8);
+        for (; dst + 16 <= end; dst += 16)
+            memcpy(dst, pair, 16);
+        memcpy(end - 16, pair, 16);
+    } else if (n >= 8) {
+        uint64_t word = value * 0x0101010101010101ull;
+        memcpy(dst, &word, 8);
+        memcpy(dst + n - 8, &word, 8);
     } else if (n >= 4) {
         uint32_t word = value * 0x01010101u;
         memcpy(dst, &word, 4);
