@@ -7,6 +7,15 @@
 // frame moved by a pixel or a row); and a short animated sequence coded
 // from its first frame. The payload sits whole in the ring, so the file is
 // never touched while decoding.
+//
+//   cmake --preset bench && cmake --build --preset bench -j2
+//   build/bench/bench/bench_video_decoder --benchmark_repetitions=10 \
+//       --benchmark_report_aggregates_only=true --benchmark_min_time=0.2
+//
+// Whole-frame memcpy may take the C library's string-move path, which is
+// far slower on some processors than its vector copy (with glibc,
+// GLIBC_TUNABLES=glibc.cpu.x86_rep_movsb_threshold=100000000 shows the
+// latter); compare against both.
 #include "baseline_coder.h"
 #include "player/player_state.h"
 #include "player/video_decoder.h"
