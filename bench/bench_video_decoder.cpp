@@ -9,8 +9,9 @@
 // never touched while decoding.
 //
 //   cmake --preset bench && cmake --build --preset bench -j2
-//   build/bench/bench/bench_video_decoder --benchmark_repetitions=10 \
+//   build/bench/bench/bench_video_decoder --benchmark_repetitions=10
 //       --benchmark_report_aggregates_only=true --benchmark_min_time=0.2
+//   (one command line)
 //
 // Whole-frame memcpy may take the C library's string-move path, which is
 // far slower on some processors than its vector copy (with glibc,
