@@ -14,7 +14,7 @@ enum {
 
 // Sixteen bytes found exactly once in a player template: in front of the
 // block. Nothing else in the program holds them.
-#define STARTUP_MARKER "\x7fkMovSP-startup\x1a"
+#define STARTUP_MARKER "\x7fkMovSP-startup" // 15 bytes and the terminator
 
 // Little-endian on every target this program has.
 typedef struct StartupBlock {

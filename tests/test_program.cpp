@@ -55,132 +55,135 @@ class Program {
 };
 
 // The program's windows and player are process-wide: each case runs in a
-// child process of its own, started and checked by this helper.
+// child process of its own (a death test) and reports through its exit code.
 void start(const MovieWriter &movie, int show = SW_SHOWNORMAL) {
-    static Program *program = nullptr;
-    program = new Program(movie);
+    new Program(movie); // lives as long as the child process
     instance_handle = nullptr;
     show_command = show;
-    ASSERT_EQ(create_player_window(), 1);
+    if (create_player_window() != 1)
+        exit(20);
+}
+
+void client_area_of(int w, int h) {
+    start(movie_of_size(w, h, 1));
+    RECT client;
+    GetClientRect(player_window, &client);
+    fprintf(stderr, "client %dx%d\n", int(client.right - client.left),
+            int(client.bottom - client.top));
+    exit(client.right - client.left == w && client.bottom - client.top == h ? 0 : 3);
 }
 
 TEST(ProgramDeath, TheClientAreaIsExactlyTheFrame) {
     const std::pair<int, int> sizes[] = {{640, 480}, {641, 3}, {1, 1}, {1023, 767}};
-    for (auto [w, h] : sizes) {
-        EXPECT_EXIT(
-            {
-                start(movie_of_size(w, h, 1));
-                RECT client, outer;
-                GetClientRect(player_window, &client);
-                GetWindowRect(player_window, &outer);
-                bool ok = client.right - client.left == w && client.bottom - client.top == h;
-                fprintf(stderr, "client %ldx%ld at %ld,%ld\n", (long)(client.right - client.left),
-                        (long)(client.bottom - client.top), (long)outer.left, (long)outer.top);
-                exit(ok ? 0 : 3);
-            },
-            testing::ExitedWithCode(0), HasSubstr("client"))
-            << w << "x" << h;
-    }
+    for (auto [w, h] : sizes)
+        EXPECT_EXIT(client_area_of(w, h), testing::ExitedWithCode(0), "") << w << "x" << h;
+}
+
+void palette_of_a_small_movie() {
+    start(movie_of_size(8, 2, 1));
+    const BITMAPINFOHEADER *info = reinterpret_cast<const BITMAPINFOHEADER *>(window_bitmap_info);
+    bool tail_zero = true;
+    for (int i = 1000; i < WINDOW_BITMAP_INFO_SIZE; i++)
+        tail_zero = tail_zero && window_bitmap_info[i] == 0;
+    bool ok = info->biClrUsed == 240 && info->biWidth == 8 && info->biHeight == -2 && tail_zero &&
+              window_palette != nullptr && movie_palette == window_palette;
+    exit(ok ? 0 : 3);
 }
 
 TEST(ProgramDeath, ThePaletteHas240EntriesAndTheCopyIs1000Bytes) {
-    EXPECT_EXIT(
-        {
-            start(movie_of_size(8, 2, 1));
-            const BITMAPINFOHEADER *info =
-                reinterpret_cast<const BITMAPINFOHEADER *>(window_bitmap_info);
-            bool tail_zero = true;
-            for (int i = 1000; i < WINDOW_BITMAP_INFO_SIZE; i++)
-                tail_zero = tail_zero && window_bitmap_info[i] == 0;
-            bool ok = info->biClrUsed == 240 && info->biWidth == 8 && info->biHeight == -2 &&
-                      tail_zero && window_palette != nullptr && movie_palette == window_palette;
-            exit(ok ? 0 : 3);
-        },
-        testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(palette_of_a_small_movie(), testing::ExitedWithCode(0), "");
+}
+
+void click_through_a_movie() {
+    start(movie_of_size(4, 2, 3));
+    pump_messages(0); // the first frame
+    if (!player_is_playing())
+        exit(10);
+    headless_click(player_window, 1, 1);
+    pump_messages(0);
+    if (player_is_playing())
+        exit(11); // a click pauses
+    headless_click(player_window, 1, 1);
+    pump_messages(0);
+    if (!player_is_playing())
+        exit(12); // the next resumes
+    for (int i = 0; i < 20; i++) {
+        headless_advance_time(70);
+        pump_messages(0);
+    }
+    if (player_is_playing() || frame_position != 3)
+        exit(13); // the end
+    int last_shown = headless_blits().back().pixels[0];
+    // A double click is two clicks: replay, then pause at once.
+    headless_click(player_window, 1, 1);
+    headless_click(player_window, 1, 1);
+    pump_messages(0);
+    if (player_is_playing() || frame_position != 0)
+        exit(14);
+    exit(last_shown == 3 ? 0 : 15);
 }
 
 TEST(ProgramDeath, ClicksPauseResumeAndReplay) {
-    EXPECT_EXIT(
-        {
-            start(movie_of_size(4, 2, 3));
-            pump_messages(0); // the first frame
-            if (!player_is_playing())
-                exit(10);
-            headless_click(player_window, 1, 1);
-            pump_messages(0);
-            if (player_is_playing())
-                exit(11); // a click pauses
-            headless_click(player_window, 1, 1);
-            pump_messages(0);
-            if (!player_is_playing())
-                exit(12); // the next resumes
-            for (int i = 0; i < 20; i++) {
-                headless_advance_time(70);
-                pump_messages(0);
-            }
-            if (player_is_playing() || frame_position != 3)
-                exit(13); // the end
-            int last_shown = headless_blits().back().pixels[0];
-            // A double click is two clicks: replay, then pause at once.
-            headless_click(player_window, 1, 1);
-            headless_click(player_window, 1, 1);
-            pump_messages(0);
-            if (player_is_playing() || frame_position != 0)
-                exit(14);
-            exit(last_shown == 3 ? 0 : 15);
-        },
-        testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(click_through_a_movie(), testing::ExitedWithCode(0), "");
 }
 
-void close_when_idle() {
-    headless_close(player_window);
+// The user: lets 5 ms pass at every look for input, and closes the window
+// once some frames have been shown.
+void user_closes_after_frames() {
+    headless_advance_time(5);
+    static bool closed = false;
+    if (!closed && headless_blits().size() >= 3) {
+        closed = true;
+        headless_close(player_window);
+    }
+}
+
+void run_and_close() {
+    new Program(movie_of_size(5, 3, 40));
+    headless_set_poll_hook(user_closes_after_frames);
+    int code = WinMain(nullptr, nullptr, nullptr, SW_SHOWNORMAL);
+    const std::vector<HeadlessFill> &fills = headless_fills();
+    bool black = !fills.empty() && fills.back().rect.right == 5 && fills.back().rect.bottom == 3 &&
+                 fills.back().colour.rgbRed == 0 && fills.back().colour.rgbGreen == 0 &&
+                 fills.back().colour.rgbBlue == 0;
+    fprintf(stderr, "black %d, still playing %d\n", black, player_is_playing());
+    exit(black ? code : 3);
 }
 
 TEST(ProgramDeath, ClosingWhilePlayingBlackensAndEndsWithZero) {
-    EXPECT_EXIT(
-        {
-            Program *program = new Program(movie_of_size(5, 3, 40));
-            (void)program;
-            headless_set_poll_hook(user_closes_after_frames);
-            int code = WinMain(nullptr, nullptr, nullptr, SW_SHOWNORMAL);
-            const std::vector<HeadlessFill> &fills = headless_fills();
-            bool black = !fills.empty() && fills.back().rect.right == 5 &&
-                         fills.back().rect.bottom == 3 && fills.back().colour.rgbRed == 0 &&
-                         fills.back().colour.rgbGreen == 0 && fills.back().colour.rgbBlue == 0;
-            fprintf(stderr, "black %d\n", black);
-            exit(black ? code : 3);
-        },
-        testing::ExitedWithCode(0), HasSubstr("black 1"));
+    EXPECT_EXIT(run_and_close(), testing::ExitedWithCode(0), HasSubstr("black 1, still playing 1"));
+}
+
+void start_with_the_class_taken() {
+    WNDCLASSEXA taken{};
+    taken.cbSize = sizeof taken;
+    taken.lpfnWndProc = DefWindowProcA;
+    taken.lpszClassName = PLAYER_WINDOW_CLASS;
+    RegisterClassExA(&taken);
+    start(movie_of_size(4, 2, 1));
+}
+
+void start_with_a_changed_movie() {
+    Program program(movie_of_size(4, 2, 1));
+    startup_block.movie_checksum ^= 1;
+    create_player_window();
 }
 
 TEST(ProgramDeath, StartUpFailuresAreReported) {
     EXPECT_EXIT(
-        {
-            WNDCLASSEXA taken{};
-            taken.cbSize = sizeof taken;
-            taken.lpfnWndProc = DefWindowProcA;
-            taken.lpszClassName = PLAYER_WINDOW_CLASS;
-            RegisterClassExA(&taken);
-            start(movie_of_size(4, 2, 1));
-        },
-        testing::ExitedWithCode(1),
+        start_with_the_class_taken(), testing::ExitedWithCode(1),
         HasSubstr("MessageBoxA [Error] 0x00012010 ﾘｿｰｽが足りません (RegisterClassEx 1410)\n"));
-    EXPECT_EXIT(
-        {
-            Program program(movie_of_size(4, 2, 1));
-            startup_block.movie_checksum ^= 1;
-            create_player_window();
-        },
-        testing::ExitedWithCode(1), HasSubstr("ﾃﾞｰﾀが正しくありません\n"));
+    EXPECT_EXIT(start_with_a_changed_movie(), testing::ExitedWithCode(1),
+                HasSubstr("ﾃﾞｰﾀが正しくありません\n"));
+}
+
+void start_minimized() {
+    start(movie_of_size(4, 2, 2), SW_SHOWMINIMIZED);
+    exit(player_is_playing() ? 0 : 3);
 }
 
 TEST(ProgramDeath, AMinimizedStartStillPlays) {
-    EXPECT_EXIT(
-        {
-            start(movie_of_size(4, 2, 2), SW_SHOWMINIMIZED);
-            exit(player_is_playing() ? 0 : 3);
-        },
-        testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(start_minimized(), testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -10,36 +10,31 @@
 
 namespace {
 
-// Stock objects: never freed. Every DC starts with the default palette and
-// (a memory DC) the default 1 x 1 bitmap selected, as on Windows.
+// Stock objects: made once, never freed. Every DC starts with the default
+// palette and (a memory DC) the default 1 x 1 bitmap selected, as on Windows.
 PlatformObject *stock(PlatformObjectKind kind, int index) {
-    static PlatformObject black_brush, default_palette, default_bitmap;
-    static uint8_t default_pixel;
-    PlatformObject *object = nullptr;
-    if (kind == PLATFORM_BRUSH && index == BLACK_BRUSH)
-        object = &black_brush;
-    else if (kind == PLATFORM_PALETTE)
-        object = &default_palette;
-    else if (kind == PLATFORM_BITMAP)
-        object = &default_bitmap;
-    if (object == nullptr)
+    static PlatformObject *black_brush, *default_palette, *default_bitmap;
+    PlatformObject **slot = kind == PLATFORM_BRUSH && index == BLACK_BRUSH ? &black_brush
+                            : kind == PLATFORM_PALETTE                     ? &default_palette
+                            : kind == PLATFORM_BITMAP                      ? &default_bitmap
+                                                                           : nullptr;
+    if (slot == nullptr)
         return nullptr;
-    if (!object->stock) {
-        PlatformObject *fresh = platform_object_new(kind);
-        if (fresh == nullptr)
+    if (*slot == nullptr) {
+        PlatformObject *object = platform_object_new(kind);
+        if (object == nullptr)
             return nullptr;
-        *object = *fresh;
         object->stock = 1;
         if (kind == PLATFORM_PALETTE) {
             object->count = 20;
         } else if (kind == PLATFORM_BITMAP) {
+            static uint8_t default_pixel;
             object->width = object->height = object->stride = 1;
             object->pixels = &default_pixel;
         }
-        fresh->stock = 0;
-        DeleteObject(fresh);
+        *slot = object;
     }
-    return object;
+    return *slot;
 }
 
 } // namespace

@@ -69,6 +69,10 @@ void platform_set_error(DWORD code) {
     last_error = code;
 }
 
+void platform_set_module_path(const char *path) {
+    module_path = path;
+}
+
 DWORD GetLastError(void) {
     return last_error;
 }
