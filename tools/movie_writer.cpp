@@ -106,7 +106,7 @@ std::string write_file_atomically(const std::filesystem::path &path, std::span<c
                                   bool executable) {
     std::filesystem::path temporary = path;
     temporary += ".part-" + std::to_string(getpid());
-    FILE *file = std::fopen(temporary.c_str(), "wb");
+    FILE *file = std::fopen(temporary.string().c_str(), "wb");
     if (file == nullptr)
         return path.string() + ": cannot create: " + std::strerror(errno);
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
@@ -114,14 +114,14 @@ std::string write_file_atomically(const std::filesystem::path &path, std::span<c
     int error = errno;
     ok = std::fclose(file) == 0 && ok;
     if (!ok) {
-        std::remove(temporary.c_str());
+        std::remove(temporary.string().c_str());
         return path.string() + ": cannot write: " + std::strerror(error);
     }
-    chmod(temporary.c_str(), executable ? 0755 : 0644);
+    chmod(temporary.string().c_str(), executable ? 0755 : 0644);
     std::error_code code;
     std::filesystem::rename(temporary, path, code);
     if (code) {
-        std::remove(temporary.c_str());
+        std::remove(temporary.string().c_str());
         return path.string() + ": cannot write: " + code.message();
     }
     return "";
