@@ -7,6 +7,7 @@
 
 #include "../player/player.h"
 
+#include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -98,8 +99,12 @@ HPALETTE make_window_palette(void) {
     DWORD used = header->biClrUsed > 256 ? 256 : header->biClrUsed;
     window_log_palette.palette.palVersion = 0x300;
     window_log_palette.palette.palNumEntries = (WORD)(used & 0xFFFF);
+    // The entries run on past the declared one-element array, into the room
+    // the union gives them.
+    PALETTEENTRY *entries =
+        (PALETTEENTRY *)(window_log_palette.bytes + offsetof(LOGPALETTE, palPalEntry));
     for (DWORD i = 0; i < used; i++) {
-        PALETTEENTRY *entry = &window_log_palette.palette.palPalEntry[i];
+        PALETTEENTRY *entry = &entries[i];
         entry->peRed = colours[i].rgbRed;
         entry->peGreen = colours[i].rgbGreen;
         entry->peBlue = colours[i].rgbBlue;

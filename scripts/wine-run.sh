@@ -10,7 +10,11 @@ if [[ -z ${WINEPREFIX:-} ]]; then
     WINEPREFIX=$("$(dirname "$0")/wine-prefix.sh")
     export WINEPREFIX
 fi
-wine "$@" 2> >(tr -d '\r' >&2) | tr -d '\r'
+# stderr goes through a file: a wineserver started by this call keeps the
+# descriptors it inherited open, so a pipe would never see its end.
+errors=$(mktemp)
+wine "$@" 2>"$errors" | tr -d '\r'
 status=${PIPESTATUS[0]}
-wait
+tr -d '\r' <"$errors" >&2
+rm -f "$errors"
 exit "$status"

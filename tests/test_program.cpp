@@ -56,8 +56,10 @@ class Program {
 
 // The program's windows and player are process-wide: each case runs in a
 // child process of its own (a death test) and reports through its exit code.
+Program *program; // lives as long as the child process
+
 void start(const MovieWriter &movie, int show = SW_SHOWNORMAL) {
-    new Program(movie); // lives as long as the child process
+    program = new Program(movie);
     instance_handle = nullptr;
     show_command = show;
     if (create_player_window() != 1)
@@ -139,7 +141,7 @@ void user_closes_after_frames() {
 }
 
 void run_and_close() {
-    new Program(movie_of_size(5, 3, 40));
+    program = new Program(movie_of_size(5, 3, 40));
     headless_set_poll_hook(user_closes_after_frames);
     int code = WinMain(nullptr, nullptr, nullptr, SW_SHOWNORMAL);
     const std::vector<HeadlessFill> &fills = headless_fills();
