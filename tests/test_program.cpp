@@ -166,7 +166,7 @@ void start_with_the_class_taken() {
 }
 
 void start_with_a_changed_movie() {
-    Program program(movie_of_size(4, 2, 1));
+    Program changed(movie_of_size(4, 2, 1));
     startup_block.movie_checksum ^= 1;
     create_player_window();
 }
