@@ -15,6 +15,7 @@ struct Command {
 };
 
 int command_info(const std::vector<std::string> &args);
+int command_encode(const std::vector<std::string> &args);
 
 // Every command, in the order `kmov --help` lists them.
 const std::vector<Command> &commands();

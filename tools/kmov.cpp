@@ -8,6 +8,7 @@ namespace kmov {
 
 const std::vector<Command> &commands() {
     static const std::vector<Command> list = {
+        {"encode", "make a movie from video, images and sound", command_encode},
         {"info", "show a movie's header, palette, records and problems", command_info},
     };
     return list;
