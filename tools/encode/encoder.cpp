@@ -116,6 +116,11 @@ Expected<EncodedMovie> encode_movie(const EncodeOptions &options, const Progress
     std::vector<uint8_t> rgba;
     int frames = 0;
     const bool palette_given = !options.palette_file.empty();
+    // Frames are kept for the second pass while they fit in this much
+    // memory; beyond it the input is read a second time.
+    constexpr size_t KEEP_BYTES = size_t{768} << 20;
+    std::vector<std::vector<uint8_t>> kept;
+    bool keeping = true;
     for (;;) {
         auto more = reader->next(rgba);
         if (!more)
@@ -125,6 +130,12 @@ Expected<EncodedMovie> encode_movie(const EncodeOptions &options, const Progress
         if (!palette_given)
             histogram.add(rgba.data(), pixels);
         frames++;
+        if (keeping && static_cast<size_t>(frames) * rgba.size() <= KEEP_BYTES) {
+            kept.push_back(rgba);
+        } else if (keeping) {
+            keeping = false;
+            std::vector<std::vector<uint8_t>>().swap(kept);
+        }
         if (progress.update)
             progress.update(1, frames, 0, 0);
     }
@@ -165,10 +176,12 @@ Expected<EncodedMovie> encode_movie(const EncodeOptions &options, const Progress
     }
 
     // Pass 2: map, code and check every frame.
-    opened = VideoReader::open(request);
-    if (!opened)
-        return opened.error();
-    reader = std::move(*opened);
+    if (!keeping) {
+        opened = VideoReader::open(request);
+        if (!opened)
+            return opened.error();
+        reader = std::move(*opened);
+    }
     const Clock::time_point coding = Clock::now();
     Remapper remapper(palette, options.dither, width, height);
     std::vector<uint8_t> tolerance;
@@ -190,11 +203,16 @@ Expected<EncodedMovie> encode_movie(const EncodeOptions &options, const Progress
     double squared_error = 0, ssim_total = 0;
     uint64_t video_bytes = 0;
     for (int f = 0; f < frames; f++) {
-        auto more = reader->next(rgba);
-        if (!more)
-            return more.error();
-        if (!*more)
-            return Error{input_name(options) + ": gave fewer pictures the second time it was read"};
+        if (keeping) {
+            rgba = std::move(kept[static_cast<size_t>(f)]);
+        } else {
+            auto more = reader->next(rgba);
+            if (!more)
+                return more.error();
+            if (!*more)
+                return Error{input_name(options) +
+                             ": gave fewer pictures the second time it was read"};
+        }
         remapper.remap(rgba.data(), indices);
         std::vector<uint8_t> codes = coder.code_frame(indices, f == 0, coder_options);
         const std::string fault = check.decode(codes);

@@ -121,17 +121,64 @@ void FrameCoder::plan(RowPlan &plan, int row) {
     // match[k][i]: operation k may leave column i as it must be; sources
     // holds the value it leaves there.
     match_.assign(static_cast<size_t>(K_COUNT) * static_cast<size_t>(w), 0);
-    sources_.assign(match_.size(), 0);
+    if (lossy)
+        sources_.assign(match_.size(), 0);
+    const ptrdiff_t s = stride_;
+    const ptrdiff_t start = static_cast<ptrdiff_t>(row) * s;
+    const uint8_t *bytes = model_.bytes().data();
     for (int k = 0; k < K_COUNT; k++) {
         if (k == K_FILL && lossy)
             continue; // the fill value depends on the path: handled below
         uint8_t *m = match_.data() + static_cast<size_t>(k) * static_cast<size_t>(w);
-        uint8_t *sv = sources_.data() + static_cast<size_t>(k) * static_cast<size_t>(w);
-        for (int i = 0; i < w; i++) {
+        uint8_t *sv =
+            lossy ? sources_.data() + static_cast<size_t>(k) * static_cast<size_t>(w) : nullptr;
+        // Inside the row every source is a pixel of this row (fill), of
+        // the previous frame or of a row above, so it is known and in the
+        // buffer whenever the operation may be used at all; the first and
+        // last columns may read padding or past the buffer and are checked
+        // one by one.
+        bool inside = w > 2;
+        const uint8_t *from = nullptr;
+        switch (k) {
+        case K_SKIP:
+            from = bytes + start;
+            inside = inside && !first_;
+            break;
+        case K_FILL:
+            from = t - 1;
+            break;
+        case K_COPY_RIGHT:
+            from = bytes + start + 1;
+            inside = inside && !first_;
+            break;
+        case K_COPY_RIGHT + 1:
+        case K_COPY_RIGHT + 2:
+        case K_COPY_RIGHT + 3:
+            from = bytes + start + s + (k - K_COPY_RIGHT - 2);
+            inside = inside && !first_ && row + 1 < height_;
+            break;
+        default:
+            from = bytes + start - s + (k - K_COPY_ABOVE_LEFT - 1);
+            inside = inside && row >= 1;
+            break;
+        }
+        if (inside) {
+            if (lossy) {
+                for (int i = 1; i < w - 1; i++) {
+                    sv[i] = from[i];
+                    m[i] = tolerance_[t[i] * PALETTE + from[i]];
+                }
+            } else {
+                for (int i = 1; i < w - 1; i++)
+                    m[i] = from[i] == t[i];
+            }
+        }
+        for (int i = 0; i < w; i += (inside && i == 0 && w > 1) ? w - 1 : 1) {
             uint8_t v;
             if (!source(k, row, i, v))
                 continue;
-            sv[i] = v;
+            if (lossy)
+                sv[i] = v;
             m[i] = lossy ? tolerance_[t[i] * PALETTE + v] : v == t[i];
         }
     }
@@ -193,8 +240,9 @@ void FrameCoder::plan(RowPlan &plan, int row) {
                 b = c_best;
                 b_op = static_cast<uint8_t>(k);
                 b_from = c_from;
-                b_value = sources_[static_cast<size_t>(k) * static_cast<size_t>(w) +
-                                   static_cast<size_t>(i)];
+                if (lossy)
+                    b_value = sources_[static_cast<size_t>(k) * static_cast<size_t>(w) +
+                                       static_cast<size_t>(i)];
             }
         }
         if (lossy) {

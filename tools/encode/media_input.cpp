@@ -248,9 +248,13 @@ class StreamReader final : public VideoReader {
             produced_ >= static_cast<int64_t>(std::llround(request_.duration * request_.fps)))
             return false;
         const double t = request_.start + static_cast<double>(produced_) / request_.fps;
-        const double epsilon = 1e-6;
         for (;;) {
-            if (have_pending_ && pending_time_ <= t + epsilon) {
+            // A picture counts as shown at t when its time is t give or take
+            // half a frame: container clocks round (15 fps in milliseconds
+            // puts frame 1 at 67 ms, after 1/15 s).
+            const double slack =
+                0.5 * std::min(1 / request_.fps, std::max(pending_end_ - pending_time_, 1e-6));
+            if (have_pending_ && pending_time_ <= t + slack) {
                 promote();
                 continue;
             }
@@ -278,7 +282,7 @@ class StreamReader final : public VideoReader {
                 return false; // no pictures at all, or none after the start
             promote();        // the first picture comes after t: show it from t on
         }
-        if (ended_ && !have_pending_ && t >= current_end_ - epsilon)
+        if (ended_ && !have_pending_ && t >= current_end_ - 1e-6)
             return false;
         if (!scaled_) {
             scaler_.scale(current_.get(), width_, height_, picture_);
