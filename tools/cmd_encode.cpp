@@ -24,7 +24,7 @@ const std::vector<Arguments::Option> &encode_options() {
         {"audio", true, "take the sound from this file", "FILE"},
         {"rate", true, "sound samples per second (default 22050)", "N"},
         {"bits", true, "bits per sound code, 4 or 6 (default 4)", "N"},
-        {"dither", true, "none, ordered or diffusion (default ordered)", "KIND"},
+        {"dither", true, "none, ordered or diffusion (default diffusion)", "KIND"},
         {"palette", true, "use this palette: a kmov movie, a .gpl or a .pal", "FILE"},
         {"lossy", true, "allow colour differences below this delta E (e.g. 2)", "LEVEL"},
         {"json", false, "print a summary as JSON on stdout"},

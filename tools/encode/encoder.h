@@ -31,7 +31,7 @@ struct EncodeOptions {
     std::string audio_file; // sound from this file instead of the input
     int rate = 22050;
     int bits = 4; // ldp: 4 or 6
-    Dither dither = Dither::Ordered;
+    Dither dither = Dither::Diffusion;
     std::string palette_file; // impose this palette
     double lossy = 0;         // 0: exact; else the colour tolerance (delta E)
     std::string frames_file;  // also write the decoded frames here (raw RGB24)
