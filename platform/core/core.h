@@ -34,7 +34,8 @@ PlatformWindow *platform_window(HWND window);
 // Posts a message to the queue of the one GUI thread (what PostMessageA
 // does, minus the window check); backends use it for input.
 void platform_post_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-// Non-zero when the queue holds a message or a window needs painting.
+// Non-zero when something can be retrieved: a posted message, the quit
+// message, or WM_PAINT for a shown window that needs painting.
 int platform_queue_ready(void);
 
 // ---- Device contexts (core/device_context.cpp) ------------------------------

@@ -38,12 +38,17 @@ void headless_set_message_box_echo(int on);
 
 // ---- Input and waiting -----------------------------------------------------------
 
-// Called when WaitMessage finds the queue empty: it should post a message
-// (or advance the clock and complete audio) so that waiting ends. With no
-// hook, or when the hook leaves the queue empty, WaitMessage reports that
-// the program would block forever and aborts the process.
+// Called when WaitMessage, or GetMessageA, finds nothing to retrieve (no
+// posted message, no quit message, no shown window to paint): it should
+// post a message (or advance the clock and complete audio) so that waiting
+// ends. With no hook, or when the hook leaves the queue empty, the wait
+// reports on stderr that the program would block forever and aborts the
+// process. Tests use it to deliver the next message or to count the waits.
 void headless_set_wait_hook(void (*hook)(void));
-// Scripted input, as the window system would deliver it to `window`.
+// Scripted input, as the window system would deliver it to `window`: a
+// click posts WM_LBUTTONDOWN (MK_LBUTTON) then WM_LBUTTONUP at client
+// position (x, y), so a double click is two clicks; a close request posts
+// WM_CLOSE (the close box, the system menu or Alt+F4).
 void headless_click(HWND window, int x, int y);
 void headless_close(HWND window);
 
