@@ -1,5 +1,7 @@
 #include "encode/audio_coder.h"
 
+#include "player/audio_decoder.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -7,15 +9,6 @@
 namespace kmov {
 
 namespace {
-
-constexpr int16_t DELTAS_16[16] = {0,      8,     26,    86,   283,  927, 3043, 9986,
-                                   -32768, -9986, -3043, -927, -283, -86, -26,  -8};
-constexpr int16_t DELTAS_64[64] = {
-    0,     1,     2,     3,     4,     5,     6,      7,      10,     15,     20,    29,    40,
-    56,    78,    109,   153,   214,   299,   419,    586,    819,    1145,   1601,  2240,  3132,
-    4380,  6126,  8567,  11980, 16754, 23431, -32768, -23431, -16754, -11980, -8567, -6126, -4380,
-    -3132, -2240, -1601, -1145, -819,  -586,  -419,   -299,   -214,   -153,   -109,  -78,   -56,
-    -40,   -29,   -20,   -15,   -10,   -7,    -6,     -5,     -4,     -3,     -2,    -1};
 
 int64_t squared(int64_t d) {
     return d * d;
@@ -208,8 +201,8 @@ std::vector<Step> search(std::span<const int16_t> samples, int ldp, int beam) {
 
 std::span<const int16_t> audio_delta_table(int ldp) {
     if (ldp == 6)
-        return DELTAS_64;
-    return DELTAS_16;
+        return delta_table_64;
+    return delta_table_16;
 }
 
 AudioBlock code_audio_block(std::span<const int16_t> samples, int ldp, int beam) {

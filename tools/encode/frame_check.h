@@ -1,4 +1,4 @@
-// Decodes the encoder's frames the way the player does, to check each one
+// Decodes the encoder's frames with the player's own decoder, to check each one
 // against what the coder meant. Holds a frame buffer of its own that starts
 // filled with one byte value and carries over from frame to frame.
 #ifndef KMOV_TOOLS_ENCODE_FRAME_CHECK_H
