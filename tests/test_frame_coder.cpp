@@ -119,7 +119,7 @@ TEST(FrameCoder, RowCostIsTheFewestBytesAnySequenceOfCodesTakes) {
     int cases = 0, with_runs = 0;
     for (int width = 1; width <= 9; width++) {
         for (int first = 0; first <= 1; first++) {
-            for (int trial = 0; trial < 40; trial++) {
+            for (int trial = 0; trial < 30; trial++) {
                 const int height = 3;
                 const int row = static_cast<int>(random() % 3);
                 FrameCoder coder(width, height);
