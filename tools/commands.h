@@ -15,6 +15,7 @@ struct Command {
 };
 
 int command_info(const std::vector<std::string> &args);
+int command_encode(const std::vector<std::string> &args);
 int command_pack(const std::vector<std::string> &args);
 int command_verify(const std::vector<std::string> &args);
 int command_checksum(const std::vector<std::string> &args);
