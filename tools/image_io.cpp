@@ -11,6 +11,11 @@ void append_png(png_structp png, png_bytep data, png_size_t length) {
     out->insert(out->end(), data, data + length);
 }
 
+void put_text(std::vector<uint8_t> &out, const char *text) {
+    while (*text != 0)
+        out.push_back(static_cast<uint8_t>(*text++));
+}
+
 void put_le(std::vector<uint8_t> &out, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; i++)
         out.push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -47,9 +52,9 @@ std::vector<uint8_t> encode_indexed_png(int width, int height, const uint8_t *pi
 std::vector<uint8_t> encode_wav(std::span<const int16_t> samples, int sample_rate) {
     std::vector<uint8_t> out;
     uint32_t data_bytes = static_cast<uint32_t>(samples.size() * 2);
-    out.insert(out.end(), {'R', 'I', 'F', 'F'});
+    put_text(out, "RIFF");
     put_le(out, 36 + data_bytes, 4);
-    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    put_text(out, "WAVEfmt ");
     put_le(out, 16, 4);
     put_le(out, 1, 2); // PCM
     put_le(out, 1, 2); // mono
@@ -57,7 +62,7 @@ std::vector<uint8_t> encode_wav(std::span<const int16_t> samples, int sample_rat
     put_le(out, static_cast<uint32_t>(sample_rate) * 2, 4);
     put_le(out, 2, 2);
     put_le(out, 16, 2);
-    out.insert(out.end(), {'d', 'a', 't', 'a'});
+    put_text(out, "data");
     put_le(out, data_bytes, 4);
     for (int16_t sample : samples)
         put_le(out, static_cast<uint16_t>(sample), 2);
