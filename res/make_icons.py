@@ -121,10 +121,11 @@ def write_rgba_header(path, size):
              "#ifndef KMOV_RES_ICON_RGBA_H", "#define KMOV_RES_ICON_RGBA_H", "",
              "#include <stdint.h>", "",
              "enum { PLAYER_ICON_SIZE = %d };" % size, "",
+             "// clang-format off",
              "static const uint32_t player_icon_argb[PLAYER_ICON_SIZE * PLAYER_ICON_SIZE] = {"]
     for i in range(0, len(words), 6):
         lines.append("    " + " ".join("0x%08x," % w for w in words[i:i + 6]))
-    lines += ["};", "", "#endif", ""]
+    lines += ["};", "// clang-format on", "", "#endif", ""]
     with open(path, "w") as f:
         f.write("\n".join(lines))
 

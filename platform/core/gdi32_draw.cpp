@@ -114,8 +114,7 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
     case PLATFORM_BITMAP: {
         if (record->window != nullptr)
             return nullptr; // a bitmap goes into a memory DC only
-        HGDIOBJ previous =
-            record->bitmap != nullptr ? record->bitmap : stock(PLATFORM_BITMAP, 0);
+        HGDIOBJ previous = record->bitmap != nullptr ? record->bitmap : stock(PLATFORM_BITMAP, 0);
         record->bitmap = selected == stock(PLATFORM_BITMAP, 0) ? nullptr : object;
         return previous;
     }

@@ -136,7 +136,9 @@ void headless_close(HWND window) {
     platform_post_message(window, WM_CLOSE, 0, 0);
 }
 
-void headless_set_poll_hook(void (*hook)(void)) { state().poll_hook = hook; }
+void headless_set_poll_hook(void (*hook)(void)) {
+    state().poll_hook = hook;
+}
 
 void backend_poll_events(void) {
     if (state().poll_hook != nullptr)
@@ -286,7 +288,9 @@ void backend_audio_close(void) {
 
 // ---- The program -----------------------------------------------------------------------------
 
-void headless_set_module_path(const char *path) { platform_set_module_path(path); }
+void headless_set_module_path(const char *path) {
+    platform_set_module_path(path);
+}
 
 // ---- Whole state -------------------------------------------------------------------------------
 

@@ -15,8 +15,8 @@ namespace kmov::test {
 TempFile::TempFile(const std::string &name) {
     static std::mt19937_64 random(std::random_device{}());
     for (int attempt = 0; attempt < 100; attempt++) {
-        std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                       ("kmov-test-" + std::to_string(random()));
+        std::filesystem::path folder =
+            std::filesystem::temp_directory_path() / ("kmov-test-" + std::to_string(random()));
         std::error_code code;
         if (std::filesystem::create_directory(folder, code)) {
             folder_ = folder;

@@ -34,9 +34,15 @@ extern "C" {
 int(WINAPI *__imp_MessageBoxA)(HWND, LPCSTR, LPCSTR, UINT) = record_message_box;
 }
 
-const std::vector<HeadlessMessageBox> &headless_message_boxes(void) { return boxes; }
-void headless_set_message_box_hook(void (*hook)(const HeadlessMessageBox &)) { box_hook = hook; }
-void headless_set_message_box_echo(int on) { echo = on; }
+const std::vector<HeadlessMessageBox> &headless_message_boxes(void) {
+    return boxes;
+}
+void headless_set_message_box_hook(void (*hook)(const HeadlessMessageBox &)) {
+    box_hook = hook;
+}
+void headless_set_message_box_echo(int on) {
+    echo = on;
+}
 void headless_reset(void) {
     boxes.clear();
     box_hook = nullptr;
