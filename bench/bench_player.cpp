@@ -67,18 +67,9 @@ const std::string &movie_path() {
     return path;
 }
 
-HWND window() {
-    static HWND handle = nullptr;
-    if (handle == nullptr) {
-        WNDCLASSEXA window_class{};
-        window_class.cbSize = sizeof window_class;
-        window_class.lpfnWndProc = DefWindowProcA;
-        window_class.lpszClassName = "kmovBench";
-        RegisterClassExA(&window_class);
-        handle = CreateWindowExA(0, "kmovBench", "bench", WS_CAPTION, 0, 0, 640, 480, nullptr,
-                                 nullptr, nullptr, nullptr);
-    }
-    return handle;
+HWND bench_window() {
+    static HWND window = headless_make_window("bench");
+    return window;
 }
 
 void BM_play_movie(benchmark::State &state) {
@@ -86,7 +77,7 @@ void BM_play_movie(benchmark::State &state) {
     headless_set_blit_limit(1);
     for (auto _ : state) {
         headless_set_time(0);
-        player_open(path.c_str(), window(), -1, -1, WAVE_MAPPER, 0, nullptr);
+        player_open(path.c_str(), bench_window(), -1, -1, WAVE_MAPPER, 0, nullptr);
         player_play();
         while (player_is_playing()) {
             if (static_cast<int32_t>(headless_time() - due_time) < 0)
@@ -104,7 +95,7 @@ BENCHMARK(BM_play_movie)->Unit(benchmark::kMillisecond);
 void BM_open_to_first_frame(benchmark::State &state) {
     const std::string &path = movie_path();
     for (auto _ : state) {
-        player_open(path.c_str(), window(), -1, -1, WAVE_MAPPER, 0, nullptr);
+        player_open(path.c_str(), bench_window(), -1, -1, WAVE_MAPPER, 0, nullptr);
         benchmark::DoNotOptimize(frame_bits[0]);
         state.PauseTiming();
         player_close();

@@ -45,25 +45,11 @@ MovieWriter three_frames() {
     return movie;
 }
 
-HWND test_window() {
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSEXA window_class{};
-        window_class.cbSize = sizeof window_class;
-        window_class.lpfnWndProc = DefWindowProcA;
-        window_class.lpszClassName = "kmovTest";
-        RegisterClassExA(&window_class);
-        registered = true;
-    }
-    return CreateWindowExA(0, "kmovTest", "test", WS_CAPTION, 0, 0, 640, 480, nullptr, nullptr,
-                           nullptr, nullptr);
-}
-
 class Player : public testing::Test {
   protected:
     void SetUp() override {
         headless_reset();
-        window = test_window();
+        window = headless_make_window("test");
     }
     void TearDown() override {
         player_close();

@@ -26,20 +26,6 @@ void on_blit(const HeadlessBlit &blit) {
     (*frame_sink)(frame);
 }
 
-HWND make_window() {
-    static bool registered = false;
-    if (!registered) {
-        WNDCLASSEXA window_class{};
-        window_class.cbSize = sizeof window_class;
-        window_class.lpfnWndProc = DefWindowProcA;
-        window_class.lpszClassName = "kmovPlayback";
-        RegisterClassExA(&window_class);
-        registered = true;
-    }
-    return CreateWindowExA(0, "kmovPlayback", "kmov", WS_CAPTION, 0, 0, 640, 480, nullptr, nullptr,
-                           nullptr, nullptr);
-}
-
 } // namespace
 
 Expected<PlaybackResult> play_headless(const MovieLocation &location,
@@ -49,7 +35,7 @@ Expected<PlaybackResult> play_headless(const MovieLocation &location,
     headless_set_time(0);
     headless_set_blit_limit(1);
     headless_set_audio_device(1);
-    playback_window = make_window();
+    playback_window = headless_make_window("kmov");
     if (playback_window == nullptr)
         return Error{"cannot create the playback window"};
     frame_sink = &on_frame;

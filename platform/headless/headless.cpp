@@ -169,6 +169,19 @@ void backend_window_destroyed(HWND window) {
     (void)window;
 }
 
+HWND headless_make_window(const char *title) {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSEXA window_class{};
+        window_class.cbSize = sizeof window_class;
+        window_class.lpfnWndProc = DefWindowProcA;
+        window_class.lpszClassName = "kmovHeadless";
+        registered = RegisterClassExA(&window_class) != 0;
+    }
+    return CreateWindowExA(0, "kmovHeadless", title, WS_CAPTION, 0, 0, 640, 480, nullptr, nullptr,
+                           nullptr, nullptr);
+}
+
 uint32_t HeadlessBlit::rgb(int px, int py) const {
     const RGBQUAD &c = colours[pixels[static_cast<size_t>(py) * width + px]];
     return (static_cast<uint32_t>(c.rgbRed) << 16) | (static_cast<uint32_t>(c.rgbGreen) << 8) |

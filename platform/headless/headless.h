@@ -55,6 +55,11 @@ void headless_set_poll_hook(void (*hook)(void));
 void headless_click(HWND window, int x, int y);
 void headless_close(HWND window);
 
+// A hidden captioned window of a plain class (its procedure DefWindowProcA),
+// 640 x 480 outside, for code that needs a window to present into: the
+// tools' playback, tests and benchmarks.
+HWND headless_make_window(const char *title);
+
 // ---- Captured drawing --------------------------------------------------------------
 
 struct HeadlessBlit {
