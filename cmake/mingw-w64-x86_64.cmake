@@ -12,8 +12,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Windows programs run under Wine here, for tests and for CTest's discovery.
-find_program(KMOV_WINE NAMES wine wine64)
-if(KMOV_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${KMOV_WINE})
-endif()
+# Windows programs run under Wine here, for tests and for CTest's discovery,
+# through a wrapper that quiets Wine and strips carriage returns.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

@@ -28,6 +28,7 @@ int32_t preload_target;
 HWAVEOUT wave_out;
 WAVEHDR *wave_headers;
 int32_t wave_header_count;
+int32_t wave_buffer_samples;
 const int16_t *delta_table;
 
 uint32_t kmov_cmd;

@@ -44,10 +44,11 @@ extern int32_t preload_target; // bytes the ring is filled to before playback
 
 // ---- Sound (wave_output_open sets; player/audio_decoder.h) -----------------
 
-extern HWAVEOUT wave_out;          // null: no sound output
-extern WAVEHDR *wave_headers;      // wave_header_count headers, or null
-extern int32_t wave_header_count;  // 2 x buffer_pairs
-extern const int16_t *delta_table; // delta_table_16 (ldp 4) or delta_table_64 (ldp 6)
+extern HWAVEOUT wave_out;           // null: no sound output
+extern WAVEHDR *wave_headers;       // wave_header_count headers, or null
+extern int32_t wave_header_count;   // 2 x buffer_pairs
+extern int32_t wave_buffer_samples; // samples_per_buffer: what each buffer holds
+extern const int16_t *delta_table;  // delta_table_16 (ldp 4) or delta_table_64 (ldp 6)
 
 // ---- The pending record (every record-header read; the decoders count
 // current_length down) -----------------------------------------------------------

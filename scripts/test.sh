@@ -69,7 +69,16 @@ for preset in native asan windows; do
     step "build-$preset" build "$preset"
 done
 ctest_run native
-ctest_run asan
+ASAN_OPTIONS=halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1 ctest_run asan
+
+# The Windows tests under Wine, in a fresh copy of a prepared prefix.
+rm -rf build/wine/unit
+WINEPREFIX=$(scripts/wine-prefix.sh unit)
+export WINEPREFIX
+WINEDEBUG=-all wineserver -p 60 || true
+ctest_run windows
+WINEDEBUG=-all wineserver -k || true
+unset WINEPREFIX
 
 echo "summary: $passed passed, $failed failed"
 ((failed == 0))

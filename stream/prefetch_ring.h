@@ -9,12 +9,15 @@
 enum {
     RING_MIN_CAPACITY = 2048,
     RING_REFILL = 2048, // the standard refill when a take finds too few bytes
+    RING_MAX_CAPACITY = 1 << 30,
 };
 
 // Sizes the ring: ring_capacity = the smallest power of two that is at least
 // RING_MIN_CAPACITY and at least ring_size; allocates ring_data and resets.
-// Returns 1, or 0 when the array cannot be had (ring_data stays null; the
-// caller reports "memory error %d").
+// Returns 1, or 0 when the array cannot be had (ring_data stays null,
+// ring_capacity 0, the last error ERROR_NOT_ENOUGH_MEMORY; the caller
+// reports "memory error %d"). A ring_size above RING_MAX_CAPACITY cannot be
+// had: its capacity would not fit the signed 32-bit fields.
 int ring_create(int32_t ring_size);
 
 // ring_read = ring_write = ring_fill = 0; the array is left as it is.
@@ -28,17 +31,33 @@ void ring_refill(int32_t n);
 // nothing can be had (then nothing is taken).
 int ring_read_byte(void);
 
-// A big-endian word; refills first when fewer than 4 bytes are held.
+// A big-endian word; refills first when fewer than 4 bytes are held. When
+// fewer than 4 can be had even then, takes nothing and returns 0 (the
+// record-header readers treat that as the end of the movie). A word that
+// would run past the end of the array (a stream whose lengths are not
+// multiples of 4) takes each byte at its own masked index.
 uint32_t ring_read_be32(void);
 
+// The decoders' bulk take, equal in effect to ring_read_byte calls: takes
+// up to `limit` bytes that lie contiguously in the array at the read
+// position, refilling RING_REFILL bytes first only when the ring is empty.
+// Points *bytes at them (valid until the next refill) and returns how many
+// were taken: 0 when limit <= 0 or nothing more can be had.
+int32_t ring_take_run(int32_t limit, const uint8_t **bytes);
+
+// Takes and drops up to `count` bytes, a run at a time; returns the number
+// dropped (short only when the stream is exhausted).
+int32_t ring_skip(int32_t count);
+
 // (preload_size + preload_size / 8 + 2047) rounded down to a multiple of
-// 2048, at most ring_capacity; 0 for a preload_size of 0.
+// 2048, at most ring_capacity; 0 for a preload_size of 0 or less. Computed
+// in 64 bits, so no header value overflows it.
 int32_t ring_preload_target(int32_t preload_size);
 
 // Fills the ring up to preload_target bytes in one refill.
 void ring_preload(void);
 
-// Frees ring_data (null afterwards).
+// Frees ring_data (null afterwards) and empties the ring (capacity 0).
 void ring_free(void);
 
 #endif

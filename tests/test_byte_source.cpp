@@ -3,6 +3,8 @@
 #include "stream/byte_source.h"
 #include "test_support.h"
 
+#include <filesystem>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -131,9 +133,10 @@ TEST(ByteSourceDeath, ASeekBeyondTheSizeReportsAReadError) {
 }
 
 TEST(ByteSourceDeath, AFileThatCannotBeOpenedIsNamedWithTheSystemCode) {
-    TempFile folder("absent");
-    std::string missing_file = folder.path().string();
-    std::string missing_folder = (folder.path() / "deeper" / "movie").string();
+    // Fixed names: a death test's child may run the test body again.
+    std::filesystem::path temp = std::filesystem::temp_directory_path();
+    std::string missing_file = (temp / "kmov-no-such-movie.kmov").string();
+    std::string missing_folder = (temp / "kmov-no-such-folder" / "movie").string();
     EXPECT_EXIT(source_open(missing_file.c_str()), testing::ExitedWithCode(1),
                 HasSubstr(missing_file + ": オープンできません (2)\n"));
     EXPECT_EXIT(source_open(missing_folder.c_str()), testing::ExitedWithCode(1),

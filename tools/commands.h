@@ -15,6 +15,12 @@ struct Command {
 };
 
 int command_info(const std::vector<std::string> &args);
+int command_encode(const std::vector<std::string> &args);
+int command_pack(const std::vector<std::string> &args);
+int command_verify(const std::vector<std::string> &args);
+int command_checksum(const std::vector<std::string> &args);
+int command_frames(const std::vector<std::string> &args);
+int command_audio(const std::vector<std::string> &args);
 
 // Every command, in the order `kmov --help` lists them.
 const std::vector<Command> &commands();

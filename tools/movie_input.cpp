@@ -1,5 +1,6 @@
 #include "movie_input.h"
 
+#include "packer.h"
 #include "stream/byte_source.h"
 
 #include <cerrno>
@@ -28,6 +29,16 @@ Expected<MovieLocation> locate_movie(const std::string &path, std::optional<uint
             return Error{path + ": offset " + std::to_string(*offset) + " is beyond the end (" +
                          std::to_string(info.st_size) + " bytes)"};
         location.offset = static_cast<int64_t>(*offset);
+        return location;
+    }
+    // A packed program: the movie is where its startup block says.
+    Expected<std::vector<uint8_t>> bytes = read_whole_file(path);
+    if (!bytes)
+        return bytes.error();
+    Expected<StartupInfo> startup = find_startup_block(*bytes);
+    if (startup && startup->packed) {
+        location.offset = startup->block.movie_offset;
+        location.packed = true;
     }
     return location;
 }

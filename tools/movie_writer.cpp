@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kmov {
@@ -101,11 +102,11 @@ std::string MovieWriter::write(const std::filesystem::path &path,
     return write_file_atomically(path, data);
 }
 
-std::string write_file_atomically(const std::filesystem::path &path,
-                                  std::span<const uint8_t> bytes) {
+std::string write_file_atomically(const std::filesystem::path &path, std::span<const uint8_t> bytes,
+                                  bool executable) {
     std::filesystem::path temporary = path;
     temporary += ".part-" + std::to_string(getpid());
-    FILE *file = std::fopen(temporary.c_str(), "wb");
+    FILE *file = std::fopen(temporary.string().c_str(), "wb");
     if (file == nullptr)
         return path.string() + ": cannot create: " + std::strerror(errno);
     bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
@@ -113,13 +114,14 @@ std::string write_file_atomically(const std::filesystem::path &path,
     int error = errno;
     ok = std::fclose(file) == 0 && ok;
     if (!ok) {
-        std::remove(temporary.c_str());
+        std::remove(temporary.string().c_str());
         return path.string() + ": cannot write: " + std::strerror(error);
     }
+    chmod(temporary.string().c_str(), executable ? 0755 : 0644);
     std::error_code code;
     std::filesystem::rename(temporary, path, code);
     if (code) {
-        std::remove(temporary.c_str());
+        std::remove(temporary.string().c_str());
         return path.string() + ": cannot write: " + code.message();
     }
     return "";

@@ -85,8 +85,9 @@ void put_be32(std::vector<uint8_t> &out, uint32_t value);
 
 // Writes `bytes` to a temporary file beside `path`, then renames it into
 // place. Returns an error text, or "" on success.
-std::string write_file_atomically(const std::filesystem::path &path,
-                                  std::span<const uint8_t> bytes);
+// `executable` gives the file mode 0755 (else 0644).
+std::string write_file_atomically(const std::filesystem::path &path, std::span<const uint8_t> bytes,
+                                  bool executable = false);
 
 } // namespace kmov
 

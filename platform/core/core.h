@@ -91,6 +91,13 @@ typedef struct PlatformObject {
 
 // The record behind a GDI handle of the given kind (0: any), or null.
 PlatformObject *platform_object(HGDIOBJ object, PlatformObjectKind kind);
+// A new zeroed record of that kind, or null when out of memory; DeleteObject
+// frees it (and a bitmap's pixels).
+PlatformObject *platform_object_new(PlatformObjectKind kind);
+
+// Makes GetModuleFileNameA name `path` instead of the running program
+// (null: the program again). For tests that start the player in-process.
+void platform_set_module_path(const char *path);
 
 // Sets the thread's last-error code (SetLastError).
 void platform_set_error(DWORD code);

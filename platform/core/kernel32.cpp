@@ -13,6 +13,7 @@
 namespace {
 
 thread_local DWORD last_error = 0;
+const char *module_path = nullptr; // stands in for the program's path when set
 
 // A file handle: a heap record so that a handle is never confused with a
 // descriptor number (0 is a valid descriptor, a null HANDLE is not a file).
@@ -66,6 +67,10 @@ DWORD open_error(const char *name, int error) {
 
 void platform_set_error(DWORD code) {
     last_error = code;
+}
+
+void platform_set_module_path(const char *path) {
+    module_path = path;
 }
 
 DWORD GetLastError(void) {
@@ -206,7 +211,13 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
         return 0;
     }
     char path[4096];
-    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    ssize_t length;
+    if (module_path != nullptr) {
+        length = static_cast<ssize_t>(strnlen(module_path, sizeof path - 1));
+        memcpy(path, module_path, static_cast<size_t>(length));
+    } else {
+        length = readlink("/proc/self/exe", path, sizeof path - 1);
+    }
     if (length < 0) {
         last_error = ERROR_FILE_NOT_FOUND;
         buffer[0] = 0;

@@ -26,6 +26,7 @@ struct State {
     void (*box_hook)(const HeadlessMessageBox &) = nullptr;
     int echo = 1;
     void (*wait_hook)(void) = nullptr;
+    void (*poll_hook)(void) = nullptr;
     std::vector<HeadlessBlit> blits;
     size_t blit_limit = 0;
     void (*blit_hook)(const HeadlessBlit &) = nullptr;
@@ -136,7 +137,14 @@ void headless_close(HWND window) {
     platform_post_message(window, WM_CLOSE, 0, 0);
 }
 
-void backend_poll_events(void) {}
+void headless_set_poll_hook(void (*hook)(void)) {
+    state().poll_hook = hook;
+}
+
+void backend_poll_events(void) {
+    if (state().poll_hook != nullptr)
+        state().poll_hook();
+}
 
 void backend_wait_events(void) {
     if (platform_queue_ready())
@@ -169,6 +177,19 @@ void backend_window_changed(HWND window) {
 }
 void backend_window_destroyed(HWND window) {
     (void)window;
+}
+
+HWND headless_make_window(const char *title) {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSEXA window_class{};
+        window_class.cbSize = sizeof window_class;
+        window_class.lpfnWndProc = DefWindowProcA;
+        window_class.lpszClassName = "kmovHeadless";
+        registered = RegisterClassExA(&window_class) != 0;
+    }
+    return CreateWindowExA(0, "kmovHeadless", title, WS_CAPTION, 0, 0, 640, 480, nullptr, nullptr,
+                           nullptr, nullptr);
 }
 
 uint32_t HeadlessBlit::rgb(int px, int py) const {
@@ -286,6 +307,12 @@ void backend_audio_close(void) {
     record_audio(HeadlessAudioEvent::CLOSE);
     state().audio.open = 0;
     state().audio.queue.clear();
+}
+
+// ---- The program -----------------------------------------------------------------------------
+
+void headless_set_module_path(const char *path) {
+    platform_set_module_path(path);
 }
 
 // ---- Whole state -------------------------------------------------------------------------------

@@ -45,6 +45,9 @@ void headless_set_message_box_echo(int on);
 // reports on stderr that the program would block forever and aborts the
 // process. Tests use it to deliver the next message or to count the waits.
 void headless_set_wait_hook(void (*hook)(void));
+// Called whenever the program looks for input (PeekMessageA, GetMessageA),
+// so a test can let time pass and act while a busy loop runs.
+void headless_set_poll_hook(void (*hook)(void));
 // Scripted input, as the window system would deliver it to `window`: a
 // click posts WM_LBUTTONDOWN (MK_LBUTTON) then WM_LBUTTONUP at client
 // position (x, y), so a double click is two clicks; a close request posts
@@ -52,6 +55,10 @@ void headless_set_wait_hook(void (*hook)(void));
 void headless_click(HWND window, int x, int y);
 void headless_close(HWND window);
 
+// A hidden captioned window of a plain class (its procedure DefWindowProcA),
+// 640 x 480 outside, for code that needs a window to present into: the
+// tools' playback, tests and benchmarks.
+HWND headless_make_window(const char *title);
 // ---- Windows -----------------------------------------------------------------------
 
 // With 0, every CreateWindowExA fails (GetLastError 8, not enough memory) as
@@ -101,6 +108,12 @@ size_t headless_audio_complete(size_t count);
 // When on, advancing the clock plays queued buffers at the device's sample
 // rate while it runs (not paused): each finished buffer is marked done.
 void headless_set_audio_paced(int on);
+
+// ---- The program --------------------------------------------------------------------
+
+// GetModuleFileNameA names this file instead of the running program (null:
+// the program again), so a test can start the player on a packed file.
+void headless_set_module_path(const char *path);
 
 // ---- Whole state -----------------------------------------------------------------
 

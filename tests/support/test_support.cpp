@@ -4,17 +4,27 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 namespace kmov::test {
 
 TempFile::TempFile(const std::string &name) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kmov-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    folder_ = pattern;
-    path_ = folder_ / name;
+    static std::mt19937_64 random(std::random_device{}());
+    for (int attempt = 0; attempt < 100; attempt++) {
+        std::filesystem::path folder =
+            std::filesystem::temp_directory_path() / ("kmov-test-" + std::to_string(random()));
+        std::error_code code;
+        if (std::filesystem::create_directory(folder, code)) {
+            folder_ = folder;
+            path_ = folder_ / name;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
 }
 
 TempFile::TempFile(const std::string &name, const std::vector<uint8_t> &bytes) : TempFile(name) {
@@ -53,6 +63,7 @@ std::vector<uint8_t> read_file(const std::filesystem::path &path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+#ifndef _WIN32
 ProgramRun run_program(const std::string &command_line) {
     TempFile err_file("stderr");
     std::string command = command_line + " 2>" + err_file.path().string() + " </dev/null";
@@ -70,5 +81,6 @@ ProgramRun run_program(const std::string &command_line) {
     run.err.assign(err.begin(), err.end());
     return run;
 }
+#endif
 
 } // namespace kmov::test

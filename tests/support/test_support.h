@@ -22,13 +22,18 @@ class TempFile {
     TempFile &operator=(const TempFile &) = delete;
 
     const std::filesystem::path &path() const { return path_; }
-    const char *c_str() const { return path_.c_str(); }
+    // The path as the program's narrow (ANSI) file calls take it.
+    const char *c_str() const {
+        narrow_ = path_.string();
+        return narrow_.c_str();
+    }
     const std::filesystem::path &folder() const { return folder_; }
     void write(const std::vector<uint8_t> &bytes) const;
 
   private:
     std::filesystem::path folder_;
     std::filesystem::path path_;
+    mutable std::string narrow_;
 };
 
 // Bytes 0, 1, 2, ... (mod 251, so no period of a power of two hides an

@@ -1,0 +1,37 @@
+// The program: WinMain, the start-up sequence and the player window.
+#ifndef KMOV_APP_PLAYER_WINDOW_H
+#define KMOV_APP_PLAYER_WINDOW_H
+
+#include <windows.h>
+
+enum {
+    PLAYER_ICON = 101,              // icon group: the class's large and small icon
+    WINDOW_BITMAP_INFO_SIZE = 1064, // BITMAPINFOHEADER + 256 RGBQUADs
+    MODULE_PATH_SIZE = 1024,
+};
+
+#define PLAYER_WINDOW_CLASS "kMovSPWnd"
+
+extern HINSTANCE instance_handle;
+extern int show_command;
+extern HWND player_window;
+extern HPALETTE window_palette;
+extern unsigned char window_bitmap_info[WINDOW_BITMAP_INFO_SIZE];
+
+// Registers the class, creates the hidden window, verifies and opens the
+// movie behind the executable, sizes the window so that its client area is
+// exactly the frame, shows it and starts playback. Returns 1; every failure
+// ends the process through fatal_error.
+int create_player_window(void);
+
+// Verifies the movie appended to the running executable and opens it.
+// Returns 1, or 0 when player_open returned 0.
+int open_own_movie(void);
+
+// The palette callback handed to player_open: builds window_palette from a
+// copy of the player's bitmap header and colour table.
+HPALETTE make_window_palette(void);
+
+LRESULT CALLBACK player_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+#endif

@@ -1,0 +1,17 @@
+// Operations the player's own files share; not part of its interface.
+#ifndef KMOV_PLAYER_PLAYER_INTERNAL_H
+#define KMOV_PLAYER_PLAYER_INTERNAL_H
+
+// Reads the next RecordHeader from the ring into kmov_cmd, current_delay,
+// current_length and current_param, refilling before each word when the
+// ring holds fewer than 4 bytes. A stream that ends inside a header reads
+// as the "end " record with delay, length and param 0, so a movie cut short
+// ends its playback as at its end.
+void player_read_record_header(void);
+
+// Executes every record in front of the first "vblt" and leaves that one
+// pending; stops early right after executing an "end " record, which then
+// stays pending (a movie without frames). Used by the open and the rewind.
+void player_preload_to_first_frame(void);
+
+#endif

@@ -1,0 +1,352 @@
+// The encoder end to end: real encodes of generated images and sound read
+// back through the player's decoders, the sound search against the greedy
+// choice, the header sizing against the ring simulation, and bad inputs.
+#include "encode/audio_coder.h"
+#include "encode/encoder.h"
+#include "encode/stream_plan.h"
+#include "player/audio_decoder.h"
+#include "player/movie_format.h"
+#include "player/player_state.h"
+#include "player/video_decoder.h"
+#include "stream/prefetch_ring.h"
+#include "test_support.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "headless.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace kmov {
+namespace {
+
+using test::TempFile;
+using testing::HasSubstr;
+namespace fs = std::filesystem;
+
+// A binary PPM picture that FFmpeg reads like any other image file.
+void write_ppm(const fs::path &path, int w, int h, const std::vector<Rgb> &pixels) {
+    std::ofstream out(path, std::ios::binary);
+    out << "P6\n" << w << " " << h << "\n255\n";
+    for (const Rgb &p : pixels)
+        out.put(static_cast<char>(p.r)).put(static_cast<char>(p.g)).put(static_cast<char>(p.b));
+}
+
+// Frame f of a small animation in few colours: bars and a moving block.
+std::vector<Rgb> picture(int w, int h, int f) {
+    std::vector<Rgb> out;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            Rgb c{static_cast<uint8_t>(40 * (x / 4 % 5)), static_cast<uint8_t>(60 * (y / 3 % 4)),
+                  90};
+            if (x >= 2 * f && x < 2 * f + 6 && y >= 2 && y < 8)
+                c = {250, 20, 20};
+            out.push_back(c);
+        }
+    return out;
+}
+
+void write_wav(const fs::path &path, int rate, const std::vector<int16_t> &samples) {
+    std::ofstream out(path, std::ios::binary);
+    auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char *>(&v), 4); };
+    auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char *>(&v), 2); };
+    const uint32_t bytes = static_cast<uint32_t>(samples.size() * 2);
+    out.write("RIFF", 4), u32(36 + bytes), out.write("WAVEfmt ", 8), u32(16), u16(1), u16(1);
+    u32(static_cast<uint32_t>(rate)), u32(static_cast<uint32_t>(rate * 2)), u16(2), u16(16);
+    out.write("data", 4), u32(bytes);
+    out.write(reinterpret_cast<const char *>(samples.data()), bytes);
+}
+
+// What the player makes of a movie's records: every frame decoded by its
+// video decoder, every block by its sound decoder, taken from its ring.
+struct Played {
+    std::vector<std::vector<uint8_t>> frames; // pixels without padding
+    std::vector<int16_t> samples;
+    std::vector<uint32_t> tags;
+};
+
+Played play(const fs::path &path, const MovieHeader &h) {
+    Played out;
+    headless_reset();
+    movie_source = source_open(path.c_str());
+    source_seek(movie_source, MOVIE_RECORDS_OFFSET);
+    EXPECT_EQ(ring_create(h.ring_size), 1);
+    if (h.sample_rate != 0)
+        wave_output_open(WAVE_MAPPER, h.sample_rate, h.ldp, h.samples_per_buffer, h.buffer_pairs);
+    const int32_t stride = (h.width + 3) & ~3;
+    std::vector<uint8_t> buffer(static_cast<size_t>(stride * h.height), 0x5A);
+    for (;;) {
+        kmov_cmd = ring_read_be32();
+        current_delay = ring_read_be32();
+        current_length = static_cast<int32_t>(ring_read_be32());
+        current_param = ring_read_be32();
+        out.tags.push_back(kmov_cmd);
+        if (kmov_cmd == TAG_END)
+            break;
+        if (kmov_cmd == TAG_VDAT) {
+            frame_bits = buffer.data();
+            width = h.width, height = h.height, row_stride = stride;
+            decode_video_frame();
+            std::vector<uint8_t> pixels;
+            for (int y = 0; y < h.height; y++)
+                pixels.insert(pixels.end(), buffer.begin() + y * stride,
+                              buffer.begin() + y * stride + h.width);
+            out.frames.push_back(std::move(pixels));
+        } else if (kmov_cmd == TAG_ADAT) {
+            decode_audio_block();
+            headless_audio_complete(SIZE_MAX); // played at once: the buffer is free again
+        } else {
+            while (current_length > 0)
+                ring_read_byte(), current_length--;
+        }
+    }
+    for (const HeadlessAudioEvent &event : headless_audio_events())
+        if (event.kind == HeadlessAudioEvent::WRITE)
+            out.samples.insert(out.samples.end(), event.samples.begin(), event.samples.end());
+    frame_bits = nullptr;
+    wave_output_close();
+    ring_free();
+    source_close(movie_source);
+    movie_source = nullptr;
+    return out;
+}
+
+class Encode : public testing::Test {
+  protected:
+    fs::path folder_ = fs::temp_directory_path() / ("kmov-encode-" + std::to_string(getpid()));
+    void SetUp() override { fs::create_directories(folder_); }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    // Writes `frames` pictures as frame00.ppm, frame01.ppm, ...
+    std::vector<std::string> pictures(int w, int h, int frames) {
+        std::vector<std::string> paths;
+        for (int f = 0; f < frames; f++) {
+            char name[32];
+            std::snprintf(name, sizeof name, "frame%02d.ppm", f);
+            write_ppm(folder_ / name, w, h, picture(w, h, f));
+            paths.push_back((folder_ / name).string());
+        }
+        return paths;
+    }
+};
+
+TEST_F(Encode, FewColourPicturesComeBackExactlyThroughThePlayersDecoders) {
+    const int w = 37, h = 11, n = 6; // an odd width: padding in every row
+    std::vector<int16_t> tone;
+    for (int i = 0; i < 22050 * n / 15; i++)
+        tone.push_back(static_cast<int16_t>(8000 * std::sin(i * 0.05)));
+    write_wav(folder_ / "tone.wav", 22050, tone);
+    for (const bool pattern : {true, false}) {
+        EncodeOptions options;
+        options.inputs = pattern ? std::vector<std::string>{(folder_ / "frame%02d.ppm").string()}
+                                 : pictures(w, h, n);
+        pictures(w, h, n);
+        options.audio_file = (folder_ / "tone.wav").string();
+        auto encoded = encode_movie(options);
+        ASSERT_TRUE(encoded) << encoded.error().message;
+        const fs::path out = folder_ / "movie.kmov";
+        ASSERT_EQ(encoded->movie.write(out), "");
+        const MovieHeader &header = encoded->movie.header();
+        EXPECT_EQ(header.width, w);
+        EXPECT_EQ(header.frame_count, n);
+        EXPECT_EQ(encoded->stats.psnr, std::numeric_limits<double>::infinity());
+
+        Played played = play(out, header);
+        ASSERT_EQ(played.frames.size(), static_cast<size_t>(n));
+        const Palette &palette = encoded->movie.palette();
+        for (int f = 0; f < n; f++) {
+            std::vector<Rgb> shown;
+            for (uint8_t index : played.frames[static_cast<size_t>(f)])
+                shown.push_back(palette[index]);
+            ASSERT_EQ(shown, picture(w, h, f)) << "frame " << f;
+        }
+        // The sound: "asta" right behind the first "vblt", lead-in blocks in
+        // front of the first frame, and every sample the coder meant.
+        auto first_vblt = std::find(played.tags.begin(), played.tags.end(), TAG_VBLT);
+        ASSERT_NE(first_vblt + 1, played.tags.end());
+        EXPECT_EQ(first_vblt[1], TAG_ASTA);
+        EXPECT_EQ(played.tags[0], TAG_ADAT);
+        ASSERT_EQ(played.samples.size(), tone.size());
+        EXPECT_GT(audio_snr(tone, played.samples), 20);
+        EXPECT_NEAR(audio_snr(tone, played.samples), *encoded->stats.audio_snr, 1e-9);
+    }
+}
+
+TEST_F(Encode, LossyFramesStayWithinTheirToleranceOfTheSource) {
+    EncodeOptions options;
+    options.inputs = pictures(24, 16, 5);
+    options.lossy = 20;
+    auto encoded = encode_movie(options);
+    ASSERT_TRUE(encoded) << encoded.error().message;
+    const fs::path out = folder_ / "lossy.kmov";
+    ASSERT_EQ(encoded->movie.write(out), "");
+    Played played = play(out, encoded->movie.header());
+    const Palette &palette = encoded->movie.palette();
+    const std::vector<uint8_t> table = tolerance_table(palette, 20);
+    auto index_of = [&](const Rgb &c) {
+        return static_cast<size_t>(std::find(palette.begin(), palette.end(), c) - palette.begin());
+    };
+    for (int f = 0; f < 5; f++) {
+        std::vector<Rgb> source = picture(24, 16, f);
+        for (size_t i = 0; i < source.size(); i++)
+            ASSERT_TRUE(table[index_of(source[i]) * 240 + played.frames[static_cast<size_t>(f)][i]])
+                << "frame " << f << " pixel " << i;
+    }
+}
+
+TEST(SoundCoder, SearchIsNeverWorseThanGreedyAndDecodesAsThePlayerDoes) {
+    std::mt19937 random(3);
+    std::normal_distribution<double> noise(0, 1);
+    struct Signal {
+        const char *what;
+        std::function<int16_t(int)> sample;
+    };
+    const Signal signals[] = {
+        {"sine", [](int i) { return static_cast<int16_t>(12000 * std::sin(i * 0.031)); }},
+        {"loud square (wraps)",
+         [](int i) { return static_cast<int16_t>(i / 40 % 2 ? 32000 : -32000); }},
+        {"quiet noise", [&](int) { return static_cast<int16_t>(30 * noise(random)); }},
+        {"silence and clicks", [](int i) { return static_cast<int16_t>(i % 300 == 0 ? 5000 : 0); }},
+        {"chirp", [](int i) { return static_cast<int16_t>(9000 * std::sin(i * i * 1e-5)); }},
+    };
+    for (int ldp : {4, 6})
+        for (const Signal &signal : signals) {
+            std::vector<int16_t> samples(1470);
+            for (size_t i = 0; i < samples.size(); i++)
+                samples[i] = signal.sample(static_cast<int>(i));
+            AudioBlock greedy = code_audio_block(samples, ldp, 0);
+            AudioBlock searched = code_audio_block(samples, ldp);
+            EXPECT_LE(searched.error, greedy.error) << signal.what << " ldp " << ldp;
+            EXPECT_EQ(decode_audio_codes(searched.bytes, ldp, 1470), searched.decoded);
+
+            // The player's decoder plays the same samples.
+            MovieWriter movie(make_header(4, 4), test::test_palette());
+            movie.header().sample_rate = 22050;
+            movie.header().ldp = ldp;
+            movie.header().samples_per_buffer = 1470;
+            movie.header().buffer_pairs = 1;
+            movie.header().ring_size = 1 << 16;
+            movie.add(TAG_ADAT, 0, searched.bytes, 1470).end();
+            TempFile file("sound.kmov", movie.bytes());
+            EXPECT_EQ(play(file.path(), movie.header()).samples, searched.decoded) << signal.what;
+        }
+    // Over real-ish sound the search does strictly better than greedy.
+    std::vector<int16_t> music(4000);
+    for (size_t i = 0; i < music.size(); i++)
+        music[i] = static_cast<int16_t>(7000 * std::sin(i * 0.02) + 3000 * std::sin(i * 0.13));
+    EXPECT_LT(code_audio_block(music, 4).error, code_audio_block(music, 4, 0).error);
+}
+
+TEST(SoundCoder, WorkedExamplesDecode) {
+    EXPECT_EQ(decode_audio_codes(std::vector<uint8_t>{0x1F, 0x02}, 4, 5),
+              (std::vector<int16_t>{8, 0, 0, 0, 0}));
+    EXPECT_EQ(decode_audio_codes(std::vector<uint8_t>{0x77, 0x77}, 4, 4),
+              (std::vector<int16_t>{9986, 19972, 29958, -25592}));
+    EXPECT_EQ(decode_audio_codes(std::vector<uint8_t>{0x07, 0xF0, 0x02}, 6, 5),
+              (std::vector<int16_t>{1, 0, 0, 0, 0}));
+}
+
+// A stream like an encoded movie's: a large first frame, smaller ones with
+// a burst in the middle, sound blocks, 15 frames per second.
+std::vector<StreamRecord> sample_stream(bool sound) {
+    std::vector<StreamRecord> records;
+    if (sound)
+        for (int i = 0; i < 4; i++)
+            records.push_back({TAG_ADAT, 0, 740});
+    for (int f = 0; f < 60; f++) {
+        const uint32_t size = f == 0 ? 150000 : (f >= 30 && f < 36) ? 90000 : 6000 + 97 * f;
+        records.push_back({TAG_VDAT, 0, (size + 3) & ~3u});
+        records.push_back(
+            {TAG_VBLT, f == 0 ? 0 : frame_time_ms(f, 15) - frame_time_ms(f - 1, 15), 0});
+        if (f == 0 && sound)
+            records.push_back({TAG_ASTA, 0, 0});
+        if (sound)
+            records.push_back({TAG_ADAT, 0, 740});
+    }
+    records.push_back({TAG_END, 67, 0});
+    return records;
+}
+
+TEST(HeaderSizing, RingNeverWaitsNorOverrunsAndNothingSmallerWouldDo) {
+    for (bool sound : {false, true}) {
+        const std::vector<StreamRecord> records = sample_stream(sound);
+        const HeaderSizing sizing = size_stream(records);
+        const RingRun run =
+            simulate_ring(records, sizing.data_rate, sizing.ring_size, sizing.preload_size);
+        EXPECT_EQ(run.playback_refills, 0);
+        EXPECT_EQ(run.refills_in_frames, 0);
+        EXPECT_EQ(run.cut_top_ups, 0);
+        EXPECT_LE(run.max_fill, sizing.ring_size);
+        EXPECT_LT(sizing.ring_size, run.stream_bytes); // it streams: not all in memory at once
+
+        // A preload one refill smaller makes playback wait inside a frame.
+        int32_t smaller = sizing.preload_size;
+        while (smaller > 0 && preload_target(smaller) > preload_target(sizing.preload_size) - 2048)
+            smaller--;
+        const RingRun short_preload =
+            simulate_ring(records, sizing.data_rate, sizing.ring_size, smaller);
+        EXPECT_GT(short_preload.refills_in_frames, 0);
+        // A ring of half the capacity cuts top-ups or waits.
+        const RingRun small_ring =
+            simulate_ring(records, sizing.data_rate, sizing.ring_size / 4, sizing.preload_size);
+        EXPECT_GT(small_ring.cut_top_ups + small_ring.playback_refills, 0);
+    }
+}
+
+TEST(AudioSchedule, BlocksArriveBeforeTheyPlayAndAlwaysFindABuffer) {
+    for (const double fps : {15.0, 10.0, 29.97, 60.0})
+        for (const int rate : {8000, 22050, 44100}) {
+            const int frames = 200;
+            const int64_t samples = static_cast<int64_t>(frames / fps * rate);
+            const AudioSchedule schedule = schedule_audio(samples, rate, fps, frames);
+            const AudioCheck check = check_audio(schedule, samples, rate, fps);
+            EXPECT_EQ(check.late, 0) << fps << " fps " << rate << " Hz";
+            EXPECT_EQ(check.dropped, 0) << fps << " fps " << rate << " Hz";
+            EXPECT_GE(check.min_margin_ms, 100) << fps << " fps " << rate << " Hz";
+        }
+}
+
+// The kmov program on bad inputs: a clear message, exit 1, no output file.
+TEST_F(Encode, BadInputsGiveAClearErrorAndNoOutput) {
+    {
+        std::ofstream(folder_ / "notes.txt") << "not a picture at all\n";
+        std::ofstream(folder_ / "empty.mp4");
+    }
+    write_ppm(folder_ / "one.ppm", 8, 8, picture(8, 8, 0));
+    const struct {
+        std::string args, message;
+    } cases[] = {
+        {(folder_ / "missing.mp4").string(), "missing.mp4: no such file"},
+        {(folder_ / "notes.txt").string(), "notes.txt: not a picture, video or sound file"},
+        {(folder_ / "empty.mp4").string(), "empty.mp4: not a picture, video or sound file"},
+        {(folder_ / "one.ppm").string() + " --start 5",
+         "no pictures to encode (zero-length video)"},
+        {(folder_ / "one.ppm").string() + " --audio " + (folder_ / "missing.wav").string(),
+         "missing.wav: no such file"},
+        {(folder_ / "one.ppm").string() + " --bits 5", "--bits takes 4 or 6"},
+    };
+    const fs::path out = folder_ / "out.kmov";
+    for (const auto &c : cases) {
+        test::ProgramRun run = test::run_program(std::string(KMOV_PROGRAM) + " encode " + c.args +
+                                                 " -o " + out.string());
+        EXPECT_NE(run.status, 0) << c.args;
+        EXPECT_THAT(run.err, HasSubstr(c.message)) << c.args;
+        EXPECT_FALSE(fs::exists(out)) << c.args;
+    }
+    for (const auto &entry : fs::directory_iterator(folder_))
+        EXPECT_EQ(entry.path().string().find(".part"), std::string::npos) << entry.path();
+    // And a good one writes the movie, quietly on a pipe.
+    test::ProgramRun run =
+        test::run_program(std::string(KMOV_PROGRAM) + " encode " + (folder_ / "one.ppm").string() +
+                          " -o " + out.string());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(fs::exists(out));
+}
+
+} // namespace
+} // namespace kmov

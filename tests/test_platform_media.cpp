@@ -1,0 +1,196 @@
+// The WINMM and GDI32 stand-ins where a caller can see them: wave-out
+// return codes in Windows' order, the done mark of queued buffers, and DIB
+// sections.
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "headless.h"
+
+#include <climits>
+#include <vector>
+
+namespace {
+
+WAVEFORMATEX mono16(DWORD rate) {
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = 1;
+    format.nSamplesPerSec = rate;
+    format.nAvgBytesPerSec = rate * 2;
+    format.nBlockAlign = 2;
+    format.wBitsPerSample = 16;
+    return format;
+}
+
+class WaveOut : public testing::Test {
+  protected:
+    void SetUp() override {
+        headless_reset();
+        WAVEFORMATEX format = mono16(8000);
+        ASSERT_EQ(waveOutOpen(&device_, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL),
+                  MMSYSERR_NOERROR);
+        for (WAVEHDR &header : headers_) {
+            header.lpData = reinterpret_cast<LPSTR>(samples_.data());
+            header.dwBufferLength = 8;
+        }
+    }
+    void TearDown() override {
+        if (device_ != nullptr) {
+            waveOutReset(device_);
+            waveOutClose(device_);
+        }
+    }
+    HWAVEOUT device_ = nullptr;
+    std::vector<int16_t> samples_ = {1, 2, 3, 4};
+    WAVEHDR headers_[3] = {};
+};
+
+TEST_F(WaveOut, OpenFailsForABadFormatOrNoDeviceAndLeavesTheHandleNull) {
+    WAVEFORMATEX stereo = mono16(8000);
+    stereo.nChannels = 2;
+    WAVEFORMATEX slow = mono16(10);
+    WAVEFORMATEX good = mono16(8000);
+    HWAVEOUT other = reinterpret_cast<HWAVEOUT>(1);
+    EXPECT_EQ(waveOutOpen(&other, WAVE_MAPPER, &stereo, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
+    EXPECT_EQ(other, nullptr);
+    EXPECT_EQ(waveOutOpen(&other, WAVE_MAPPER, &slow, 0, 0, CALLBACK_NULL), WAVERR_BADFORMAT);
+    EXPECT_EQ(waveOutOpen(&other, 7, &good, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(waveOutOpen(&other, WAVE_MAPPER, nullptr, 0, 0, CALLBACK_NULL), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutOpen(&other, WAVE_MAPPER, &good, 0, 0, CALLBACK_NULL), MMSYSERR_ALLOCATED);
+
+    EXPECT_EQ(waveOutClose(device_), MMSYSERR_NOERROR);
+    device_ = nullptr;
+    headless_set_audio_device(0);
+    other = reinterpret_cast<HWAVEOUT>(1);
+    EXPECT_EQ(waveOutOpen(&other, WAVE_MAPPER, &good, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
+    EXPECT_EQ(other, nullptr);
+}
+
+TEST_F(WaveOut, EveryCallRejectsABadHandleFirst) {
+    HWAVEOUT bad = reinterpret_cast<HWAVEOUT>(&headers_[0]);
+    for (HWAVEOUT handle : {bad, static_cast<HWAVEOUT>(nullptr)}) {
+        EXPECT_EQ(waveOutPrepareHeader(handle, nullptr, 0), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(waveOutUnprepareHeader(handle, nullptr, 0), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(waveOutWrite(handle, nullptr, 0), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(waveOutPause(handle), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(waveOutRestart(handle), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(waveOutReset(handle), MMSYSERR_INVALHANDLE);
+        EXPECT_EQ(waveOutClose(handle), MMSYSERR_INVALHANDLE);
+    }
+    EXPECT_EQ(waveOutPrepareHeader(device_, &headers_[0], sizeof(WAVEHDR) - 1),
+              MMSYSERR_INVALPARAM);
+}
+
+TEST_F(WaveOut, HeadersFollowTheirStateThroughPrepareWriteAndUnprepare) {
+    WAVEHDR &header = headers_[0];
+    EXPECT_EQ(waveOutWrite(device_, &header, sizeof header), WAVERR_UNPREPARED);
+    EXPECT_EQ(waveOutPrepareHeader(device_, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(header.dwFlags, WHDR_PREPARED);
+    EXPECT_EQ(waveOutPrepareHeader(device_, &header, sizeof header), MMSYSERR_NOERROR);
+    header.dwFlags |= WHDR_DONE;
+
+    EXPECT_EQ(waveOutWrite(device_, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_INQUEUE) << "a queued buffer keeps its mark";
+    EXPECT_EQ(waveOutWrite(device_, &header, sizeof header), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutUnprepareHeader(device_, &header, sizeof header), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutClose(device_), WAVERR_STILLPLAYING);
+
+    EXPECT_EQ(headless_audio_complete(1), 1u);
+    EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_DONE);
+    EXPECT_EQ(waveOutUnprepareHeader(device_, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(header.dwFlags, WHDR_DONE);
+    EXPECT_EQ(waveOutUnprepareHeader(device_, &header, sizeof header), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveOut, ResetReturnsEveryQueuedBufferDoneAndTheBackendSeesEachCall) {
+    for (WAVEHDR &header : headers_) {
+        ASSERT_EQ(waveOutPrepareHeader(device_, &header, sizeof header), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutWrite(device_, &header, sizeof header), MMSYSERR_NOERROR);
+    }
+    EXPECT_EQ(waveOutPause(device_), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutRestart(device_), MMSYSERR_NOERROR);
+    EXPECT_EQ(headless_audio_queued(), 3u);
+    EXPECT_EQ(waveOutReset(device_), MMSYSERR_NOERROR);
+    EXPECT_EQ(headless_audio_queued(), 0u);
+    for (const WAVEHDR &header : headers_)
+        EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_DONE);
+    EXPECT_EQ(waveOutClose(device_), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutPause(device_), MMSYSERR_INVALHANDLE) << "a closed handle still works";
+    device_ = nullptr;
+
+    std::vector<HeadlessAudioEvent::Kind> kinds;
+    for (const HeadlessAudioEvent &event : headless_audio_events()) {
+        kinds.push_back(event.kind);
+        if (event.kind == HeadlessAudioEvent::WRITE) {
+            EXPECT_EQ(event.samples, samples_);
+        }
+    }
+    using K = HeadlessAudioEvent;
+    EXPECT_THAT(kinds, testing::ElementsAre(K::OPEN, K::WRITE, K::WRITE, K::WRITE, K::PAUSE,
+                                            K::RESTART, K::RESET, K::CLOSE));
+}
+
+// A BITMAPINFO with its full colour table.
+struct Info {
+    BITMAPINFOHEADER header;
+    RGBQUAD colours[256];
+};
+
+Info section_info(LONG w, LONG h) {
+    Info info{};
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = w;
+    info.header.biHeight = h;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = 8;
+    info.header.biCompression = BI_RGB;
+    info.header.biClrUsed = 240;
+    return info;
+}
+
+HBITMAP create(const Info &info, void **bits) {
+    return CreateDIBSection(nullptr, reinterpret_cast<const BITMAPINFO *>(&info), DIB_RGB_COLORS,
+                            bits, nullptr, 0);
+}
+
+TEST(DibSection, ATopDownSectionStartsZeroAndIsDeletedOnce) {
+    Info info = section_info(5, -3);
+    void *bits = nullptr;
+    HBITMAP bitmap = create(info, &bits);
+    ASSERT_NE(bitmap, nullptr);
+    ASSERT_NE(bits, nullptr);
+    const uint8_t *pixels = static_cast<const uint8_t *>(bits);
+    EXPECT_EQ(std::count(pixels, pixels + 8 * 3, 0), 8 * 3) << "rows of 8 bytes, all zero";
+    EXPECT_EQ(DeleteObject(bitmap), TRUE);
+    EXPECT_EQ(DeleteObject(bitmap), FALSE);
+    EXPECT_EQ(DeleteObject(nullptr), FALSE);
+}
+
+TEST(DibSection, ImpossibleSectionsFailWithTheirCode) {
+    const struct {
+        LONG w, h;
+        WORD bit_count;
+        DWORD error;
+    } cases[] = {
+        {0, -3, 8, ERROR_INVALID_PARAMETER},
+        {-5, -3, 8, ERROR_INVALID_PARAMETER},
+        {5, 0, 8, ERROR_INVALID_PARAMETER},
+        {5, -3, 24, ERROR_INVALID_PARAMETER},
+        {INT_MAX, -2, 8, ERROR_NOT_ENOUGH_MEMORY},
+        {65536, -65536, 8, ERROR_NOT_ENOUGH_MEMORY},
+        {INT_MAX, INT_MIN, 8, ERROR_NOT_ENOUGH_MEMORY},
+    };
+    for (const auto &c : cases) {
+        Info info = section_info(c.w, c.h);
+        info.header.biBitCount = c.bit_count;
+        void *bits = &info;
+        SetLastError(0);
+        EXPECT_EQ(create(info, &bits), nullptr) << c.w << " x " << c.h;
+        EXPECT_EQ(bits, nullptr);
+        EXPECT_EQ(GetLastError(), c.error) << c.w << " x " << c.h;
+    }
+}
+
+} // namespace

@@ -1,0 +1,265 @@
+// kmov encode INPUT... -o OUT.kmov [options]
+#include "cli.h"
+#include "commands.h"
+#include "encode/encoder.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+#include <unistd.h>
+
+namespace kmov {
+
+namespace {
+
+const std::vector<Arguments::Option> &encode_options() {
+    static const std::vector<Arguments::Option> options = {
+        {"o", true, "the movie to write", "OUT"},
+        {"size", true, "frame size (default: the input's, fitted inside 640x480)", "WxH"},
+        {"fps", true, "frames per second (default 15)", "N"},
+        {"start", true, "start this many seconds into the input", "T"},
+        {"duration", true, "take at most this many seconds", "T"},
+        {"no-audio", false, "leave the sound out"},
+        {"audio", true, "take the sound from this file", "FILE"},
+        {"rate", true, "sound samples per second (default 22050)", "N"},
+        {"bits", true, "bits per sound code, 4 or 6 (default 4)", "N"},
+        {"dither", true, "none, ordered or diffusion (default diffusion)", "KIND"},
+        {"palette", true, "use this palette: a kmov movie, a .gpl or a .pal", "FILE"},
+        {"lossy", true, "allow colour differences below this delta E (e.g. 2)", "LEVEL"},
+        {"json", false, "print a summary as JSON on stdout"},
+        {"progress", false, "show progress even when stderr is not a terminal"},
+        {"quiet", false, "show no progress"},
+        {"write-frames", true, "also write the decoded frames as raw RGB24", "FILE"},
+    };
+    return options;
+}
+
+Arguments encode_arguments() {
+    return Arguments("encode", "INPUT... -o OUT.kmov [options]",
+                     "Makes a movie from a video file, an image sequence (a pattern such as\n"
+                     "frame%04d.png, or several image files in order) and sound.",
+                     encode_options());
+}
+
+std::optional<double> parse_seconds(const std::string &text) {
+    // Seconds (1.5) or [[h:]m:]s.
+    double total = 0;
+    std::istringstream in(text);
+    std::string part;
+    int parts = 0;
+    while (std::getline(in, part, ':')) {
+        if (part.empty())
+            return std::nullopt;
+        char *end = nullptr;
+        const double v = std::strtod(part.c_str(), &end);
+        if (*end != '\0' || !(v >= 0))
+            return std::nullopt;
+        total = total * 60 + v;
+        parts++;
+    }
+    if (parts == 0 || parts > 3)
+        return std::nullopt;
+    return total;
+}
+
+std::string megabytes(uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+// The progress bar: frames done, frames per second, bytes, time left.
+class ProgressBar {
+  public:
+    explicit ProgressBar(bool on) : on_(on), start_(std::chrono::steady_clock::now()) {}
+    void update(int pass, int done, int total, uint64_t bytes) {
+        if (!on_)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (pass != pass_) {
+            pass_ = pass;
+            start_ = now;
+        }
+        if (done != total && now - last_ < std::chrono::milliseconds(100))
+            return;
+        last_ = now;
+        const double elapsed = std::chrono::duration<double>(now - start_).count();
+        const double fps = elapsed > 0 ? done / elapsed : 0;
+        char line[160];
+        if (pass == 1) {
+            std::snprintf(line, sizeof line, "\rreading   %6d frames  %6.1f fps", done, fps);
+        } else {
+            const int width = 30;
+            const int filled = total > 0 ? done * width / total : 0;
+            const double left = fps > 0 ? (total - done) / fps : 0;
+            std::string bar(static_cast<size_t>(filled), '#');
+            bar.resize(width, '.');
+            std::snprintf(line, sizeof line,
+                          "\rencoding [%s] %d/%d frames  %5.1f fps  %s  %d:%02d left ", bar.c_str(),
+                          done, total, fps, megabytes(bytes).c_str(), static_cast<int>(left) / 60,
+                          static_cast<int>(left) % 60);
+        }
+        std::fputs(line, stderr);
+        if (pass == 2 && done == total)
+            std::fputs("\n", stderr);
+        std::fflush(stderr);
+    }
+    void finish_line() {
+        if (on_ && pass_ == 1)
+            std::fputs("\n", stderr);
+    }
+
+  private:
+    bool on_;
+    int pass_ = 0;
+    std::chrono::steady_clock::time_point start_, last_{};
+};
+
+std::string json_number(double v, int digits) {
+    if (std::isinf(v))
+        return "null";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", digits, v);
+    return text;
+}
+
+} // namespace
+
+Expected<EncodeOptions> parse_encode_options(const Arguments &args) {
+    EncodeOptions options;
+    options.inputs = args.positional();
+    if (options.inputs.empty())
+        return Error{"no input (see kmov encode --help)", 2};
+    if (args.has("size")) {
+        const std::string size = args.value("size");
+        const size_t x = size.find_first_of("xX");
+        auto w = x == std::string::npos ? std::nullopt : parse_unsigned(size.substr(0, x));
+        auto h = x == std::string::npos ? std::nullopt : parse_unsigned(size.substr(x + 1));
+        if (!w || !h || *w == 0 || *h == 0 || *w > 4096 || *h > 4096)
+            return Error{"--size takes WIDTHxHEIGHT, each 1 to 4096 (e.g. 320x240)", 2};
+        options.width = static_cast<int>(*w);
+        options.height = static_cast<int>(*h);
+    }
+    if (args.has("fps")) {
+        char *end = nullptr;
+        const std::string text = args.value("fps");
+        options.fps = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !(options.fps > 0 && options.fps <= 1000))
+            return Error{"--fps takes a number of frames per second above 0", 2};
+    }
+    for (const char *name : {"start", "duration"}) {
+        if (!args.has(name))
+            continue;
+        auto seconds = parse_seconds(args.value(name));
+        if (!seconds)
+            return Error{std::string("--") + name + " takes seconds (1.5) or [h:]m:s", 2};
+        (std::string(name) == "start" ? options.start : options.duration) = *seconds;
+    }
+    options.sound = !args.has("no-audio");
+    options.audio_file = args.value("audio");
+    if (!options.sound && !options.audio_file.empty())
+        return Error{"--audio and --no-audio do not go together", 2};
+    if (args.has("rate")) {
+        auto rate = parse_unsigned(args.value("rate"));
+        if (!rate || *rate < 1000 || *rate > 96000)
+            return Error{"--rate takes samples per second, 1000 to 96000", 2};
+        options.rate = static_cast<int>(*rate);
+    }
+    if (args.has("bits")) {
+        auto bits = parse_unsigned(args.value("bits"));
+        if (!bits || (*bits != 4 && *bits != 6))
+            return Error{"--bits takes 4 or 6", 2};
+        options.bits = static_cast<int>(*bits);
+    }
+    if (args.has("dither")) {
+        const std::string kind = args.value("dither");
+        if (kind == "none")
+            options.dither = Dither::None;
+        else if (kind == "ordered")
+            options.dither = Dither::Ordered;
+        else if (kind == "diffusion")
+            options.dither = Dither::Diffusion;
+        else
+            return Error{"--dither takes none, ordered or diffusion", 2};
+    }
+    options.palette_file = args.value("palette");
+    if (args.has("lossy")) {
+        char *end = nullptr;
+        const std::string text = args.value("lossy");
+        options.lossy = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !(options.lossy >= 0 && options.lossy <= 100))
+            return Error{"--lossy takes a colour difference from 0 to 100 (delta E)", 2};
+    }
+    options.frames_file = args.value("write-frames");
+    return options;
+}
+
+std::string encode_summary_json(const EncodeStats &s) {
+    std::ostringstream out;
+    out << "{\n";
+    out << "  \"frames\": " << s.frames << ",\n";
+    out << "  \"width\": " << s.width << ",\n";
+    out << "  \"height\": " << s.height << ",\n";
+    out << "  \"bytes\": " << s.movie_bytes << ",\n";
+    out << "  \"video_bytes\": " << s.video_bytes << ",\n";
+    out << "  \"bytes_per_frame\": "
+        << json_number(static_cast<double>(s.video_bytes) / s.frames, 1) << ",\n";
+    out << "  \"psnr\": " << json_number(s.psnr, 3) << ",\n";
+    out << "  \"ssim\": " << json_number(s.ssim, 5) << ",\n";
+    out << "  \"audio_snr\": " << (s.audio_snr ? json_number(*s.audio_snr, 2) : "null") << ",\n";
+    out << "  \"seconds\": " << json_number(s.seconds, 3) << ",\n";
+    out << "  \"encode_fps\": " << json_number(s.frames / std::max(s.encode_seconds, 1e-9), 1)
+        << "\n";
+    out << "}\n";
+    return out.str();
+}
+
+int command_encode(const std::vector<std::string> &argv) {
+    Arguments args = encode_arguments();
+    if (!args.parse(argv))
+        return report("encode", {args.error(), 2});
+    if (args.help()) {
+        std::fputs(args.help_text().c_str(), stdout);
+        return 0;
+    }
+    if (!args.has("o"))
+        return report("encode", {"no output: give -o OUT.kmov", 2});
+    auto options = parse_encode_options(args);
+    if (!options)
+        return report("encode", options.error());
+    const bool show = !args.has("quiet") && (args.has("progress") || isatty(STDERR_FILENO));
+    ProgressBar bar(show);
+    Progress progress;
+    progress.update = [&](int pass, int done, int total, uint64_t bytes) {
+        if (pass == 2 && done == 1)
+            bar.finish_line();
+        bar.update(pass, done, total, bytes);
+    };
+    auto encoded = encode_movie(*options, progress);
+    if (!encoded) {
+        bar.finish_line();
+        if (!options->frames_file.empty())
+            std::remove(options->frames_file.c_str());
+        return report("encode", encoded.error());
+    }
+    const std::string written = encoded->movie.write(args.value("o"));
+    if (!written.empty()) {
+        if (!options->frames_file.empty())
+            std::remove(options->frames_file.c_str());
+        return report("encode", {written});
+    }
+    if (args.has("json"))
+        std::fputs(encode_summary_json(encoded->stats).c_str(), stdout);
+    else if (show)
+        std::fprintf(
+            stderr, "%s: %d frames, %s, PSNR %.2f dB, SSIM %.4f%s\n", args.value("o").c_str(),
+            encoded->stats.frames, megabytes(encoded->stats.movie_bytes).c_str(),
+            encoded->stats.psnr, encoded->stats.ssim,
+            encoded->stats.audio_snr
+                ? (", sound SNR " + json_number(*encoded->stats.audio_snr, 1) + " dB").c_str()
+                : "");
+    return 0;
+}
+
+} // namespace kmov

@@ -1,0 +1,142 @@
+// kmov frames and kmov audio: what the player presents and plays, extracted
+// by running the player's own code.
+#include "cli.h"
+#include "commands.h"
+#include "image_io.h"
+#include "movie_input.h"
+#include "playback.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace kmov {
+
+namespace {
+
+struct Source {
+    MovieLocation location;
+    MovieSummary summary;
+};
+
+// Parses FILE [--offset N] and one of two output options; returns an exit
+// code to end with, or -1 with `source` filled to go on.
+int open_source(Arguments &args, const std::vector<std::string> &argv, const char *name,
+                const char *first, const char *second, Source &source) {
+    if (!args.parse(argv))
+        return report(name, {args.error(), 2});
+    if (args.help()) {
+        std::fputs(args.help_text().c_str(), stdout);
+        return 0;
+    }
+    if (args.positional().size() != 1)
+        return report(name, {std::string("expects one FILE (see kmov ") + name + " --help)", 2});
+    if (args.has(first) == args.has(second))
+        return report(name, {std::string("give one of --") + first + " and --" + second, 2});
+    std::optional<uint64_t> offset;
+    if (args.has("offset")) {
+        offset = parse_unsigned(args.value("offset"));
+        if (!offset)
+            return report(name, {"--offset takes a whole number of bytes", 2});
+    }
+    report_player_errors(name);
+    Expected<MovieLocation> location = locate_movie(args.positional()[0], offset);
+    if (!location)
+        return report(name, location.error());
+    Expected<MovieSummary> summary = inspect_movie(*location);
+    if (!summary)
+        return report(name, summary.error());
+    source = {*location, *summary};
+    return -1;
+}
+
+std::string frame_name(const std::filesystem::path &folder, uint64_t index) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame%05llu.png", static_cast<unsigned long long>(index));
+    return (folder / name).string();
+}
+
+} // namespace
+
+int command_frames(const std::vector<std::string> &argv) {
+    Arguments args("frames", "FILE [--offset N] (--raw OUT | --png DIR)",
+                   "Writes every frame the player presents, in order, as width x height palette\n"
+                   "indices (the rows' padding left out): --raw concatenates them into OUT,\n"
+                   "--png writes one indexed PNG per frame with the movie's palette into DIR.",
+                   {{"offset", true, "file offset of the movie (default: found)", "N"},
+                    {"raw", true, "write all frames into this file", "OUT"},
+                    {"png", true, "write frameNNNNN.png files into this folder", "DIR"}});
+    Source source;
+    if (int code = open_source(args, argv, "frames", "raw", "png", source); code >= 0)
+        return code;
+
+    std::vector<uint8_t> raw;
+    std::filesystem::path folder;
+    std::string error;
+    uint64_t index = 0;
+    if (args.has("png")) {
+        folder = args.value("png");
+        std::error_code code;
+        std::filesystem::create_directories(folder, code);
+        if (code)
+            return report("frames", {folder.string() + ": " + code.message()});
+    }
+    Expected<PlaybackResult> result = play_headless(
+        source.location,
+        [&](const PresentedFrame &frame) {
+            size_t size = static_cast<size_t>(frame.width) * frame.height;
+            if (args.has("raw")) {
+                raw.insert(raw.end(), frame.pixels, frame.pixels + size);
+            } else if (error.empty()) {
+                std::vector<uint8_t> png = encode_indexed_png(
+                    frame.width, frame.height, frame.pixels, frame.colours->data(), 240);
+                error = write_file_atomically(frame_name(folder, index), png);
+            }
+            index++;
+        },
+        nullptr);
+    if (!result)
+        return report("frames", result.error());
+    if (!error.empty())
+        return report("frames", {error});
+    if (args.has("raw"))
+        if (std::string e = write_file_atomically(args.value("raw"), raw); !e.empty())
+            return report("frames", {e});
+    return 0;
+}
+
+int command_audio(const std::vector<std::string> &argv) {
+    Arguments args("audio", "FILE [--offset N] (--raw OUT | --wav OUT)",
+                   "Writes the samples of every \"adat\" block the player queues, in stream\n"
+                   "order: --raw as signed 16-bit little-endian, --wav as a mono WAV file at the\n"
+                   "movie's sample rate.",
+                   {{"offset", true, "file offset of the movie (default: found)", "N"},
+                    {"raw", true, "write raw samples into this file", "OUT"},
+                    {"wav", true, "write a WAV file", "OUT"}});
+    Source source;
+    if (int code = open_source(args, argv, "audio", "raw", "wav", source); code >= 0)
+        return code;
+    std::vector<int16_t> samples;
+    Expected<PlaybackResult> result = play_headless(
+        source.location, [](const PresentedFrame &) {},
+        [&](const int16_t *block, size_t count) {
+            samples.insert(samples.end(), block, block + count);
+        });
+    if (!result)
+        return report("audio", result.error());
+    std::vector<uint8_t> out;
+    if (args.has("wav")) {
+        int rate = source.summary.header.sample_rate > 0 ? source.summary.header.sample_rate : 0;
+        out = encode_wav(samples, rate);
+    } else {
+        for (int16_t sample : samples) {
+            out.push_back(static_cast<uint8_t>(sample & 0xFF));
+            out.push_back(static_cast<uint8_t>((static_cast<uint16_t>(sample) >> 8) & 0xFF));
+        }
+    }
+    if (std::string e = write_file_atomically(args.value(args.has("wav") ? "wav" : "raw"), out);
+        !e.empty())
+        return report("audio", {e});
+    return 0;
+}
+
+} // namespace kmov

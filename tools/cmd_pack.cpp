@@ -1,0 +1,129 @@
+// kmov pack, kmov verify, kmov checksum: making and checking self-playing
+// programs.
+#include "cli.h"
+#include "commands.h"
+#include "movie_input.h"
+#include "packer.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace kmov {
+
+namespace {
+
+// Parses the command line; returns an exit code to end with, or -1 to go on.
+int parse(Arguments &args, const std::vector<std::string> &argv, size_t positional,
+          const char *name) {
+    if (!args.parse(argv))
+        return report(name, {args.error(), 2});
+    if (args.help()) {
+        std::fputs(args.help_text().c_str(), stdout);
+        return 0;
+    }
+    if (args.positional().size() != positional)
+        return report(name,
+                      {std::string("wrong number of arguments (see kmov ") + name + " --help)", 2});
+    return -1;
+}
+
+} // namespace
+
+int command_pack(const std::vector<std::string> &argv) {
+    Arguments args("pack", "PLAYER MOVIE -o OUT [--title TEXT]",
+                   "Makes a self-playing program: copies the player template PLAYER (kmovsp or\n"
+                   "kmovsp.exe, or a packed program, whose movie is replaced), appends MOVIE and\n"
+                   "writes the movie's offset, checksum and the window title into its startup\n"
+                   "block.",
+                   {{"o", true, "the program to write", "OUT"},
+                    {"output", true, "same as -o", "OUT"},
+                    {"title", true, "window title in UTF-8 (default: OUT's name)", "TEXT"}});
+    if (int code = parse(args, argv, 2, "pack"); code >= 0)
+        return code;
+    std::string out = args.value("o", args.value("output"));
+    if (out.empty())
+        return report("pack", {"needs -o OUT", 2});
+    std::string title =
+        args.has("title") ? args.value("title") : std::filesystem::path(out).stem().string();
+    std::optional<std::string> title_cp932 = utf8_to_cp932(title);
+    if (!title_cp932)
+        return report("pack", {"the title has characters that code page 932 cannot hold"});
+
+    Expected<std::vector<uint8_t>> player = read_whole_file(args.positional()[0]);
+    if (!player)
+        return report("pack", player.error());
+    Expected<std::vector<uint8_t>> movie = read_whole_file(args.positional()[1]);
+    if (!movie)
+        return report("pack", movie.error());
+    Expected<std::vector<uint8_t>> packed = pack_movie(*player, *movie, *title_cp932);
+    if (!packed) {
+        Error error = packed.error();
+        error.message = (error.message.find("movie") != std::string::npos ? args.positional()[1]
+                                                                          : args.positional()[0]) +
+                        ": " + error.message;
+        return report("pack", error);
+    }
+    if (std::string error = write_file_atomically(out, *packed, true); !error.empty())
+        return report("pack", {error});
+    return 0;
+}
+
+int command_verify(const std::vector<std::string> &argv) {
+    Arguments args("verify", "EXE",
+                   "Checks a self-playing program as the player does at start: the appended\n"
+                   "movie against the checksum in its startup block, and the movie's header.\n"
+                   "Exits 0 when it would play, else 1 with the player's message.",
+                   {});
+    if (int code = parse(args, argv, 1, "verify"); code >= 0)
+        return code;
+    const std::string &path = args.positional()[0];
+    Expected<std::vector<uint8_t>> program = read_whole_file(path);
+    if (!program)
+        return report("verify", program.error());
+    Expected<StartupInfo> startup = find_startup_block(*program);
+    if (!startup)
+        return report("verify", {path + ": " + startup.error().message});
+    const StartupBlock &block = startup->block;
+    uint32_t sum = 0;
+    if (block.movie_offset < program->size())
+        sum = movie_checksum(std::span<const uint8_t>(*program).subspan(block.movie_offset));
+    if (sum != block.movie_checksum) {
+        std::fprintf(stderr, "%s\n",
+                     cp932_to_utf8("\xc3\xde\xb0\xc0\x82\xaa\x90\xb3\x82\xb5\x82"
+                                   "\xad\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1")
+                         .c_str());
+        return 1;
+    }
+    if (!startup->packed) {
+        std::fprintf(stderr, "%s: not a kmov file\n", path.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int command_checksum(const std::vector<std::string> &argv) {
+    Arguments args("checksum", "FILE [--offset N]",
+                   "Prints the movie checksum of FILE from offset N (default 0) to its end as 8\n"
+                   "lower-case hex digits: the sum of its whole 4-byte little-endian words,\n"
+                   "each step rotating the sum left by one bit.",
+                   {{"offset", true, "where to start, in bytes", "N"}});
+    if (int code = parse(args, argv, 1, "checksum"); code >= 0)
+        return code;
+    uint64_t offset = 0;
+    if (args.has("offset")) {
+        std::optional<uint64_t> value = parse_unsigned(args.value("offset"));
+        if (!value)
+            return report("checksum", {"--offset takes a whole number of bytes", 2});
+        offset = *value;
+    }
+    Expected<std::vector<uint8_t>> bytes = read_whole_file(args.positional()[0]);
+    if (!bytes)
+        return report("checksum", bytes.error());
+    uint32_t sum = 0;
+    if (offset < bytes->size())
+        sum = movie_checksum(std::span<const uint8_t>(*bytes).subspan(offset));
+    std::printf("%08x\n", sum);
+    return 0;
+}
+
+} // namespace kmov

@@ -1,0 +1,261 @@
+#include "encode/audio_coder.h"
+
+#include "player/audio_decoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace kmov {
+
+namespace {
+
+int64_t squared(int64_t d) {
+    return d * d;
+}
+
+class BitWriter {
+  public:
+    explicit BitWriter(int bits) : bits_(bits) {}
+    void put(unsigned code) {
+        buffer_ = buffer_ << bits_ | (code & ((1u << bits_) - 1));
+        held_ += bits_;
+        while (held_ >= 8) {
+            out_.push_back(static_cast<uint8_t>(buffer_ >> (held_ - 8)));
+            held_ -= 8;
+        }
+    }
+    std::vector<uint8_t> finish() {
+        if (held_ > 0)
+            out_.push_back(static_cast<uint8_t>(buffer_ << (8 - held_)));
+        held_ = 0;
+        return std::move(out_);
+    }
+
+  private:
+    int bits_;
+    uint32_t buffer_ = 0;
+    int held_ = 0;
+    std::vector<uint8_t> out_;
+};
+
+// A code of the block: a delta (code > 0) or a run of `run` samples.
+struct Step {
+    uint8_t code = 0;
+    uint8_t run = 0;
+};
+
+AudioBlock finish(std::span<const int16_t> samples, const std::vector<Step> &steps, int ldp) {
+    BitWriter writer(ldp);
+    for (const Step &step : steps) {
+        writer.put(step.code);
+        if (step.code == 0)
+            writer.put(static_cast<unsigned>(step.run - 1));
+    }
+    AudioBlock block;
+    block.bytes = writer.finish();
+    block.decoded = decode_audio_codes(block.bytes, ldp, static_cast<int>(samples.size()));
+    for (size_t i = 0; i < samples.size(); i++)
+        block.error += static_cast<uint64_t>(squared(samples[i] - block.decoded[i]));
+    return block;
+}
+
+std::vector<Step> greedy(std::span<const int16_t> samples, int ldp) {
+    const std::span<const int16_t> table = audio_delta_table(ldp);
+    const int longest = 1 << ldp;
+    std::vector<Step> steps;
+    uint16_t value = 0;
+    auto best_delta = [&](int16_t x, uint16_t v, int64_t &error) {
+        int code = 1;
+        error = std::numeric_limits<int64_t>::max();
+        for (int c = 1; c < static_cast<int>(table.size()); c++) {
+            const int64_t e =
+                squared(x - static_cast<int16_t>(static_cast<uint16_t>(v + table[c])));
+            if (e < error)
+                error = e, code = c;
+        }
+        return code;
+    };
+    for (size_t i = 0; i < samples.size();) {
+        int64_t delta_error;
+        const int code = best_delta(samples[i], value, delta_error);
+        const int64_t hold = squared(samples[i] - static_cast<int16_t>(value));
+        if (hold < delta_error) {
+            int run = 1;
+            while (run < longest && i + static_cast<size_t>(run) < samples.size()) {
+                int64_t e;
+                best_delta(samples[i + static_cast<size_t>(run)], value, e);
+                if (squared(samples[i + static_cast<size_t>(run)] - static_cast<int16_t>(value)) >
+                    e)
+                    break;
+                run++;
+            }
+            steps.push_back({0, static_cast<uint8_t>(run)});
+            i += static_cast<size_t>(run);
+        } else {
+            steps.push_back({static_cast<uint8_t>(code), 0});
+            value = static_cast<uint16_t>(value + table[code]);
+            i++;
+        }
+    }
+    return steps;
+}
+
+std::vector<Step> search(std::span<const int16_t> samples, int ldp, int beam) {
+    const std::span<const int16_t> table = audio_delta_table(ldp);
+    const int longest = 1 << ldp;
+    const int deltas_kept = 4;
+    // A run is tried only while every sample stays this close to the value:
+    // further off, a delta always does better.
+    const int64_t run_reach = std::max<int64_t>(4, 2 * (ldp == 4 ? 8 : 1));
+    const size_t n = samples.size();
+
+    struct State {
+        uint16_t value;
+        uint64_t error;
+        uint32_t bits;
+        int32_t parent; // node of the position the last step started from
+        Step step;
+    };
+    struct Node {
+        int32_t parent;
+        Step step;
+    };
+    std::vector<std::vector<State>> beams(n + 1);
+    std::vector<Node> nodes;
+    beams[0].push_back({0, 0, 0, -1, {}});
+    auto insert = [&](size_t at, const State &state) {
+        std::vector<State> &b = beams[at];
+        for (State &s : b)
+            if (s.value == state.value) {
+                if (state.error < s.error || (state.error == s.error && state.bits < s.bits))
+                    s = state;
+                return;
+            }
+        if (b.size() < static_cast<size_t>(beam)) {
+            b.push_back(state);
+            return;
+        }
+        auto worst = std::max_element(b.begin(), b.end(), [](const State &x, const State &y) {
+            return x.error < y.error || (x.error == y.error && x.bits < y.bits);
+        });
+        if (state.error < worst->error || (state.error == worst->error && state.bits < worst->bits))
+            *worst = state;
+    };
+
+    std::vector<std::pair<int64_t, int>> options;
+    for (size_t i = 0; i < n; i++) {
+        for (const State &s : beams[i]) {
+            const int32_t node = static_cast<int32_t>(nodes.size());
+            nodes.push_back({s.parent, s.step});
+            // Deltas: the few that land nearest to the next sample.
+            options.clear();
+            for (int c = 1; c < static_cast<int>(table.size()); c++)
+                options.push_back({squared(samples[i] - static_cast<int16_t>(static_cast<uint16_t>(
+                                                            s.value + table[c]))),
+                                   c});
+            std::partial_sort(options.begin(), options.begin() + deltas_kept, options.end());
+            for (int o = 0; o < deltas_kept; o++) {
+                const int c = options[static_cast<size_t>(o)].second;
+                insert(i + 1,
+                       {static_cast<uint16_t>(s.value + table[c]),
+                        s.error + static_cast<uint64_t>(options[static_cast<size_t>(o)].first),
+                        s.bits + static_cast<uint32_t>(ldp),
+                        node,
+                        {static_cast<uint8_t>(c), 0}});
+            }
+            // Runs of the value as it stands.
+            const int16_t held = static_cast<int16_t>(s.value);
+            uint64_t error = s.error;
+            for (int run = 1; run <= longest && i + static_cast<size_t>(run) <= n; run++) {
+                const int64_t d = samples[i + static_cast<size_t>(run) - 1] - held;
+                if (d > run_reach || d < -run_reach)
+                    break;
+                error += static_cast<uint64_t>(d * d);
+                insert(i + static_cast<size_t>(run), {s.value,
+                                                      error,
+                                                      s.bits + 2u * static_cast<uint32_t>(ldp),
+                                                      node,
+                                                      {0, static_cast<uint8_t>(run)}});
+            }
+        }
+        std::vector<State>().swap(beams[i]);
+    }
+    const std::vector<State> &last = beams[n];
+    const State *best = &last[0];
+    for (const State &s : last)
+        if (s.error < best->error || (s.error == best->error && s.bits < best->bits))
+            best = &s;
+    std::vector<Step> steps;
+    if (n > 0) {
+        steps.push_back(best->step);
+        // Node 0 is the start; every other node has a parent.
+        for (int32_t at = best->parent; at > 0; at = nodes[static_cast<size_t>(at)].parent)
+            steps.push_back(nodes[static_cast<size_t>(at)].step);
+    }
+    std::reverse(steps.begin(), steps.end());
+    return steps;
+}
+
+} // namespace
+
+std::span<const int16_t> audio_delta_table(int ldp) {
+    if (ldp == 6)
+        return delta_table_64;
+    return delta_table_16;
+}
+
+AudioBlock code_audio_block(std::span<const int16_t> samples, int ldp, int beam) {
+    AudioBlock chosen = finish(samples, greedy(samples, ldp), ldp);
+    if (beam > 0 && !samples.empty()) {
+        AudioBlock searched = finish(samples, search(samples, ldp, beam), ldp);
+        if (searched.error <= chosen.error)
+            chosen = std::move(searched);
+    }
+    return chosen;
+}
+
+std::vector<int16_t> decode_audio_codes(std::span<const uint8_t> bytes, int ldp, int count) {
+    const std::span<const int16_t> table = audio_delta_table(ldp);
+    std::vector<int16_t> out;
+    out.reserve(static_cast<size_t>(count));
+    uint32_t buffer = 0;
+    int held = 0;
+    size_t pos = 0;
+    auto take = [&]() {
+        if (held < ldp) {
+            buffer = buffer << 8 | (pos < bytes.size() ? bytes[pos] : 0);
+            pos++;
+            held += 8;
+        }
+        held -= ldp;
+        return static_cast<int>((buffer >> held) & ((1u << ldp) - 1));
+    };
+    uint16_t value = 0;
+    while (static_cast<int>(out.size()) < count) {
+        const int code = take();
+        if (code != 0) {
+            value = static_cast<uint16_t>(value + table[static_cast<size_t>(code)]);
+            out.push_back(static_cast<int16_t>(value));
+        } else {
+            const int run = take() + 1;
+            for (int i = 0; i < run && static_cast<int>(out.size()) < count; i++)
+                out.push_back(static_cast<int16_t>(value));
+        }
+    }
+    return out;
+}
+
+double audio_snr(std::span<const int16_t> source, std::span<const int16_t> decoded) {
+    double signal = 0, noise = 0;
+    for (size_t i = 0; i < source.size() && i < decoded.size(); i++) {
+        signal += static_cast<double>(source[i]) * source[i];
+        const double d = static_cast<double>(source[i]) - decoded[i];
+        noise += d * d;
+    }
+    if (noise == 0)
+        return signal == 0 ? 0 : std::numeric_limits<double>::infinity();
+    return 10 * std::log10(signal / noise);
+}
+
+} // namespace kmov

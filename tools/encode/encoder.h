@@ -1,0 +1,71 @@
+// The encoder: from video, images and sound to a movie.
+//
+// Two passes over the pictures: the first reads every frame into a colour
+// histogram (the palette is chosen from all of them), the second maps each
+// frame onto the palette, codes it and checks it by decoding it with the
+// player's own decoder. Sound is read whole, cut or padded to the pictures'
+// length, and coded block by block. The result is a MovieWriter with the
+// header sized for the stream, for `kmov encode` to write and `kmov make`
+// to pack.
+#ifndef KMOV_TOOLS_ENCODE_ENCODER_H
+#define KMOV_TOOLS_ENCODE_ENCODER_H
+
+#include "cli.h"
+#include "encode/palette.h"
+#include "movie_writer.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kmov {
+
+struct EncodeOptions {
+    std::vector<std::string> inputs;
+    int width = 0, height = 0; // 0: the input's size, fitted inside 640 x 480
+    double fps = 15;
+    double start = 0;
+    double duration = -1;
+    bool sound = true;      // take the input's sound (or --audio's)
+    std::string audio_file; // sound from this file instead of the input
+    int rate = 22050;
+    int bits = 4; // ldp: 4 or 6
+    Dither dither = Dither::Diffusion;
+    std::string palette_file; // impose this palette
+    double lossy = 0;         // 0: exact; else the colour tolerance (delta E)
+    std::string frames_file;  // also write the decoded frames here (raw RGB24)
+};
+
+struct EncodeStats {
+    int frames = 0;
+    int width = 0, height = 0;
+    uint64_t video_bytes = 0; // "vdat" payloads
+    uint64_t movie_bytes = 0; // the whole movie
+    double psnr = 0;          // of the movie's frames against the source frames, RGB
+    double ssim = 0;          // luma, 8 x 8 windows
+    std::optional<double> audio_snr;
+    double seconds = 0;        // the whole encode
+    double encode_seconds = 0; // the second pass
+};
+
+struct Progress {
+    // Called after each frame of each pass: pass 1 reads, pass 2 codes.
+    // `total` is 0 while it is not known.
+    std::function<void(int pass, int done, int total, uint64_t bytes)> update;
+};
+
+struct EncodedMovie {
+    MovieWriter movie;
+    EncodeStats stats;
+};
+
+Expected<EncodedMovie> encode_movie(const EncodeOptions &options, const Progress &progress = {});
+
+// Error-free RGB comparisons of one frame, for the statistics.
+double frame_squared_error(const uint8_t *rgba, const uint8_t *rgb, size_t pixels);
+double frame_ssim(const uint8_t *rgba, const uint8_t *rgb, int width, int height);
+
+} // namespace kmov
+
+#endif

@@ -1,0 +1,106 @@
+#include "packer.h"
+
+#include "app/integrity.h"
+#include "player/movie_format.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace kmov {
+
+namespace {
+
+uint32_t get_le32(const uint8_t *p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void put_le32(uint8_t *p, uint32_t value) {
+    for (int i = 0; i < 4; i++)
+        p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+bool has_magic_at(std::span<const uint8_t> bytes, size_t offset) {
+    return offset + 4 <= bytes.size() && bytes[offset] == 'k' && bytes[offset + 1] == 'M' &&
+           bytes[offset + 2] == 'o' && bytes[offset + 3] == 'v';
+}
+
+std::vector<size_t> find_markers(std::span<const uint8_t> bytes, size_t limit) {
+    std::vector<size_t> found;
+    const uint8_t *marker = reinterpret_cast<const uint8_t *>(STARTUP_MARKER);
+    size_t end = std::min(limit, bytes.size());
+    for (size_t i = 0; i + STARTUP_MARKER_SIZE + STARTUP_BLOCK_SIZE <= end; i++) {
+        if (bytes[i] == marker[0] &&
+            std::memcmp(bytes.data() + i, marker, STARTUP_MARKER_SIZE) == 0)
+            found.push_back(i + STARTUP_MARKER_SIZE);
+    }
+    return found;
+}
+
+} // namespace
+
+uint32_t movie_checksum(std::span<const uint8_t> bytes) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 4 <= bytes.size(); i += 4)
+        sum = movie_checksum_step(sum, get_le32(bytes.data() + i));
+    return sum;
+}
+
+Expected<StartupInfo> find_startup_block(std::span<const uint8_t> program) {
+    std::vector<size_t> found = find_markers(program, program.size());
+    if (found.empty())
+        return Error{"no startup block: not a kmov player template"};
+    // In a packed program the appended movie may hold the marker's bytes by
+    // chance; only the image in front of the movie counts.
+    StartupInfo info;
+    info.block_offset = found[0];
+    const uint8_t *block = program.data() + found[0];
+    info.block.movie_offset = get_le32(block);
+    info.block.movie_checksum = get_le32(block + 4);
+    std::memcpy(info.block.window_title, block + 8, STARTUP_TITLE_SIZE);
+    info.block.window_title[STARTUP_TITLE_SIZE - 1] = 0;
+    info.packed =
+        info.block.movie_offset > found[0] && has_magic_at(program, info.block.movie_offset);
+    size_t image_end = info.packed ? info.block.movie_offset : program.size();
+    if (find_markers(program, image_end).size() != 1)
+        return Error{"more than one startup block: not a kmov player template"};
+    return info;
+}
+
+Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
+                                          std::span<const uint8_t> movie,
+                                          const std::string &title_cp932) {
+    if (title_cp932.size() > STARTUP_TITLE_SIZE - 1)
+        return Error{"the title takes " + std::to_string(title_cp932.size()) +
+                     " bytes; at most 255 fit"};
+    if (!has_magic_at(movie, 0))
+        return Error{"not a kmov movie"};
+    Expected<StartupInfo> info = find_startup_block(program);
+    if (!info)
+        return info.error();
+    size_t image = info->packed ? info->block.movie_offset : program.size();
+    if (image + movie.size() > UINT32_MAX)
+        return Error{"the packed program would be larger than 4 GiB"};
+    std::vector<uint8_t> out(program.begin(), program.begin() + static_cast<long>(image));
+    out.insert(out.end(), movie.begin(), movie.end());
+    uint8_t *block = out.data() + info->block_offset;
+    put_le32(block, static_cast<uint32_t>(image));
+    put_le32(block + 4, movie_checksum(movie));
+    std::memset(block + 8, 0, STARTUP_TITLE_SIZE);
+    std::memcpy(block + 8, title_cp932.data(), title_cp932.size());
+    return out;
+}
+
+Expected<std::vector<uint8_t>> read_whole_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return Error{path + ": " + std::strerror(errno)};
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+    if (in.bad())
+        return Error{path + ": read error"};
+    return bytes;
+}
+
+} // namespace kmov
