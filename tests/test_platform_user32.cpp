@@ -240,6 +240,18 @@ TEST_F(User32, FailedRegistrationAndCreationSetWindowsCodes) {
                               640, 480, nullptr, nullptr, nullptr, nullptr),
               nullptr);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_CANNOT_FIND_WND_CLASS));
+
+    // A backend that cannot make the window (no display): creation fails
+    // with its code before the procedure hears of the window.
+    headless_set_window_creation(0);
+    SetLastError(0);
+    EXPECT_EQ(CreateWindowExA(0, "kmovUser32Test", "", PLAYER_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                              640, 480, nullptr, nullptr, nullptr, nullptr),
+              nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_THAT(received, testing::IsEmpty());
+    headless_set_window_creation(1);
+    create(PLAYER_STYLE);
 }
 
 } // namespace

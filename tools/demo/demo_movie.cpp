@@ -33,12 +33,14 @@ void count_operations(const std::vector<uint8_t> &codes, DemoStats &stats) {
 } // namespace
 
 Expected<MovieWriter> make_demo_movie(DemoStats *stats_out,
-                                      const std::function<void(int done)> &progress) {
+                                      const std::function<void(int done)> &progress, int frames) {
+    if (frames < 1 || frames > FRAME_COUNT)
+        return Error{"the demo has 1 to " + std::to_string(FRAME_COUNT) + " frames"};
     DemoStats stats;
     FrameCoder coder(WIDTH, HEIGHT);
     FrameCheck check(WIDTH, HEIGHT);
     std::vector<std::vector<uint8_t>> payloads;
-    for (int f = 0; f < FRAME_COUNT; f++) {
+    for (int f = 0; f < frames; f++) {
         std::vector<uint8_t> frame = render_frame(f);
         std::vector<uint8_t> codes = coder.code_frame(frame, f == 0);
         std::string fault = check.decode(codes);
@@ -54,12 +56,13 @@ Expected<MovieWriter> make_demo_movie(DemoStats *stats_out,
 
     // Sound blocks in front of the first frame (queued while the movie
     // opens), "asta" right behind the first "vblt", the rest where due.
-    const std::vector<int16_t> sound = synthesize_sound();
+    std::vector<int16_t> sound = synthesize_sound();
+    sound.resize(static_cast<size_t>(frame_sample(frames)));
     const AudioSchedule schedule =
-        schedule_audio(static_cast<int64_t>(sound.size()), SAMPLE_RATE, FPS, FRAME_COUNT);
+        schedule_audio(static_cast<int64_t>(sound.size()), SAMPLE_RATE, FPS, frames);
     const size_t per_block = static_cast<size_t>(schedule.samples_per_block);
     std::vector<AudioBlock> lead_in;
-    std::vector<std::vector<AudioBlock>> after(static_cast<size_t>(FRAME_COUNT));
+    std::vector<std::vector<AudioBlock>> after(static_cast<size_t>(frames));
     std::vector<int16_t> played;
     size_t block = 0;
     for (size_t at = 0; at < sound.size(); at += per_block, block++) {
@@ -77,7 +80,7 @@ Expected<MovieWriter> make_demo_movie(DemoStats *stats_out,
 
     MovieHeader header = make_header(WIDTH, HEIGHT);
     header.frame_rate = FRAME_RATE;
-    header.frame_count = FRAME_COUNT;
+    header.frame_count = frames;
     header.sample_rate = SAMPLE_RATE;
     header.ldp = LDP;
     header.samples_per_buffer = schedule.samples_per_block;
@@ -88,7 +91,7 @@ Expected<MovieWriter> make_demo_movie(DemoStats *stats_out,
     };
     for (const AudioBlock &b : lead_in)
         add_block(b);
-    for (int f = 0; f < FRAME_COUNT; f++) {
+    for (int f = 0; f < frames; f++) {
         const uint32_t show = f == 0 ? 0 : frame_time_ms(f, FPS) - frame_time_ms(f - 1, FPS);
         movie.frame(payloads[static_cast<size_t>(f)], 0, show);
         if (f == 0)
@@ -96,7 +99,7 @@ Expected<MovieWriter> make_demo_movie(DemoStats *stats_out,
         for (const AudioBlock &b : after[static_cast<size_t>(f)])
             add_block(b);
     }
-    movie.end(frame_time_ms(FRAME_COUNT, FPS) - frame_time_ms(FRAME_COUNT - 1, FPS));
+    movie.end(frame_time_ms(frames, FPS) - frame_time_ms(frames - 1, FPS));
 
     std::vector<StreamRecord> records;
     for (const Record &r : movie.records())

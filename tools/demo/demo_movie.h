@@ -5,6 +5,7 @@
 #define KMOV_TOOLS_DEMO_DEMO_MOVIE_H
 
 #include "cli.h"
+#include "demo.h"
 #include "movie_writer.h"
 
 #include <array>
@@ -21,11 +22,13 @@ struct DemoStats {
     uint64_t literals = 0;
 };
 
-// Codes the whole demo. Every frame is checked by decoding it with the
+// Codes the demo: its first `frames` frames (1 to FRAME_COUNT) and the
+// sound that goes with them. Every frame is checked by decoding it with the
 // player's decoder; a frame that does not decode as coded is an error.
 // `progress` (optional) is called after each frame with the frames done.
 Expected<MovieWriter> make_demo_movie(DemoStats *stats = nullptr,
-                                      const std::function<void(int done)> &progress = {});
+                                      const std::function<void(int done)> &progress = {},
+                                      int frames = FRAME_COUNT);
 
 } // namespace kmov::demo
 
