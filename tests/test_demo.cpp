@@ -1,6 +1,9 @@
-// The demo movie's content and its sound coder.
-#include "audio_coder.h"
+// The demo movie: its content, and the movie coded from it as the player
+// plays it.
 #include "demo.h"
+#include "demo_movie.h"
+#include "playback.h"
+#include "test_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,72 +12,6 @@
 #include <set>
 
 namespace {
-
-using kmov::demo::AudioBlock;
-using kmov::demo::decode_audio_block;
-using kmov::demo::encode_audio_block;
-using testing::ElementsAreArray;
-
-// ---- Sound coder -------------------------------------------------------------------
-
-// The code's worked values: each payload decodes to these samples.
-TEST(DemoAudioCoder, DecodesTheWorkedBlocks) {
-    struct Case {
-        int ldp;
-        std::vector<uint8_t> payload;
-        std::vector<int16_t> samples;
-    } cases[] = {
-        {4, {0x1F, 0x02}, {8, 0, 0, 0, 0}},
-        {4, {0x77, 0x77}, {9986, 19972, 29958, -25592}}, // wraps, never clamps
-        {4, {0x88}, {-32768, 0}},
-        {6, {0x07, 0xF0, 0x02}, {1, 0, 0, 0, 0}},
-    };
-    for (const Case &c : cases)
-        EXPECT_THAT(decode_audio_block(c.payload, static_cast<uint32_t>(c.samples.size()), c.ldp),
-                    ElementsAreArray(c.samples))
-            << "ldp " << c.ldp;
-}
-
-// What the coder says the player plays is what the codes decode to, and it
-// follows the input closely, for both code widths.
-TEST(DemoAudioCoder, BlocksDecodeToWhatTheCoderFollowed) {
-    std::vector<int16_t> tone(3000);
-    for (size_t i = 0; i < tone.size(); i++)
-        tone[i] = static_cast<int16_t>(12000 * std::sin(i * 0.09) + 3000 * std::sin(i * 0.61));
-    for (int ldp : {4, 6}) {
-        AudioBlock block = encode_audio_block(tone, ldp);
-        EXPECT_EQ(block.samples, tone.size());
-        EXPECT_THAT(decode_audio_block(block.payload, block.samples, ldp),
-                    ElementsAreArray(block.decoded));
-        double signal = 0, noise = 0;
-        for (size_t i = 0; i < tone.size(); i++) {
-            signal += static_cast<double>(tone[i]) * tone[i];
-            double e = static_cast<double>(tone[i]) - block.decoded[i];
-            noise += e * e;
-        }
-        EXPECT_GT(10 * std::log10(signal / noise), ldp == 4 ? 20.0 : 30.0) << "ldp " << ldp;
-        EXPECT_LE(block.payload.size(), (tone.size() * ldp + 7) / 8);
-    }
-}
-
-// Silence is coded as runs: two codes for every 16 (ldp 4) or 64 (ldp 6)
-// samples, and decoded exactly.
-TEST(DemoAudioCoder, CodesSilenceAsRuns) {
-    std::vector<int16_t> silence(640, 0);
-    AudioBlock four = encode_audio_block(silence, 4);
-    EXPECT_EQ(four.payload.size(), 640u / 16 * 2 * 4 / 8);
-    EXPECT_THAT(decode_audio_block(four.payload, 640, 4), ElementsAreArray(silence));
-    AudioBlock six = encode_audio_block(silence, 6);
-    EXPECT_EQ(six.payload.size(), 640u / 64 * 2 * 6 / 8);
-    EXPECT_THAT(decode_audio_block(six.payload, 640, 6), ElementsAreArray(silence));
-}
-
-TEST(DemoAudioCoder, RefusesWhatABlockCannotHold) {
-    std::vector<int16_t> too_long(65536, 0);
-    EXPECT_THROW(encode_audio_block(too_long, 4), std::invalid_argument);
-    EXPECT_THROW(encode_audio_block(std::vector<int16_t>(4, 0), 5), std::invalid_argument);
-    EXPECT_NO_THROW(encode_audio_block(std::vector<int16_t>(65535, 0), 4));
-}
 
 // ---- The demo's content ---------------------------------------------------------------
 
@@ -164,6 +101,50 @@ TEST(Demo, SoundLastsTheMovieAndHasSilenceForRuns) {
             EXPECT_GT(loud, 4000) << "bounce at frame " << f;
         }
     }
+}
+
+// ---- The coded movie -------------------------------------------------------------------
+
+// The movie the player's own code plays shows every frame as drawn, at 15
+// frames per second, and plays the sound track the coder followed; the
+// coder found a use for every kind of operation.
+TEST(DemoMovie, PlaysAsDrawnWithEveryKindOfOperation) {
+    kmov::demo::DemoStats stats;
+    kmov::Expected<kmov::MovieWriter> movie = kmov::demo::make_demo_movie(&stats);
+    ASSERT_TRUE(movie) << movie.error().message;
+    const MovieHeader &header = movie->header();
+    EXPECT_EQ(header.width, WIDTH);
+    EXPECT_EQ(header.height, HEIGHT);
+    EXPECT_EQ(header.frame_count, FRAME_COUNT);
+    EXPECT_EQ(header.sample_rate, 22050);
+    EXPECT_EQ(header.ldp, 4);
+    for (int op = 240; op <= 255; op++)
+        EXPECT_GT(stats.operations[static_cast<size_t>(op - 240)], 0u) << "operation " << op;
+    EXPECT_GT(stats.literals, 0u);
+    EXPECT_GT(stats.audio_snr, 15.0);
+
+    kmov::test::TempFile file("demo.kmov");
+    ASSERT_EQ(movie->write(file.path()), "");
+    kmov::Expected<kmov::MovieLocation> location = kmov::locate_movie(file.path(), std::nullopt);
+    ASSERT_TRUE(location) << location.error().message;
+    int shown = 0;
+    std::vector<uint32_t> times;
+    size_t samples = 0;
+    kmov::Expected<kmov::PlaybackResult> result = kmov::play_headless(
+        *location,
+        [&](const kmov::PresentedFrame &frame) {
+            std::vector<uint8_t> pixels(frame.pixels,
+                                        frame.pixels + static_cast<size_t>(WIDTH) * HEIGHT);
+            EXPECT_EQ(pixels, kmov::demo::render_frame(shown)) << "frame " << shown;
+            times.push_back(frame.time_ms);
+            shown++;
+        },
+        [&](const int16_t *, size_t count) { samples += count; });
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_EQ(shown, FRAME_COUNT);
+    ASSERT_EQ(times.size(), static_cast<size_t>(FRAME_COUNT));
+    EXPECT_EQ(times.back() - times.front(), 6400u); // 96 frame times at 15 per second
+    EXPECT_EQ(samples, kmov::demo::synthesize_sound().size());
 }
 
 } // namespace

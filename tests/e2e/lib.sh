@@ -30,9 +30,10 @@ e2e_skip() {
     exit "$E2E_SKIP"
 }
 
-# Ends what the test started, by process id, newest first.
+# Ends what the test started, by process id, newest first. The scratch
+# folder goes too, unless the test failed or E2E_KEEP is set.
 e2e_cleanup() {
-    local i pid
+    local status=$? i pid
     for ((i = ${#E2E_PIDS[@]} - 1; i >= 0; i--)); do
         pid=${E2E_PIDS[i]}
         kill "$pid" 2>/dev/null
@@ -42,7 +43,7 @@ e2e_cleanup() {
     if [[ -n ${WINEPREFIX:-} && -d $WINEPREFIX && $WINEPREFIX == "$E2E_TMP"/* ]]; then
         WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null
     fi
-    if [[ -n $E2E_TMP && -z ${E2E_KEEP:-} ]]; then
+    if [[ -n $E2E_TMP && -z ${E2E_KEEP:-} && ($status == 0 || $status == "$E2E_SKIP") ]]; then
         rm -rf "$E2E_TMP"
     elif [[ -n $E2E_TMP ]]; then
         e2e_log "kept $E2E_TMP"
@@ -107,18 +108,21 @@ e2e_gone() { ! kill -0 "$1" 2>/dev/null; }
 
 # ---- The display ---------------------------------------------------------------------
 
-# e2e_start_display [--no-wm]: a virtual 24-bit screen on a free display
-# number, and openbox on it (unless --no-wm). Exports DISPLAY.
+# e2e_start_display [--no-wm]: a virtual 24-bit screen on a display number
+# that Xvfb picks itself (so tests running side by side never share one),
+# and openbox on it (unless --no-wm). Exports DISPLAY.
 e2e_start_display() {
-    e2e_need Xvfb xdotool xwininfo import convert python3
-    local n
-    for ((n = 90; n < 200; n++)); do
-        [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] || break
-    done
+    e2e_need Xvfb xdotool xwininfo xprop import convert python3
     local server wm
-    e2e_start server "$E2E_TMP/xvfb.log" -- Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset
-    export DISPLAY=":$n"
-    e2e_wait 15 xwininfo -root || e2e_fail "Xvfb did not start on :$n ($(cat "$E2E_TMP/xvfb.log.err"))"
+    : >"$E2E_TMP/display"
+    "$E2E_DIR/xvfb_on_free_display.sh" "$E2E_TMP/display" \
+        >"$E2E_TMP/xvfb.log" 2>"$E2E_TMP/xvfb.log.err" &
+    server=$!
+    E2E_PIDS+=("$server")
+    e2e_wait 15 test -s "$E2E_TMP/display" ||
+        e2e_fail "Xvfb did not start ($(cat "$E2E_TMP/xvfb.log.err"))"
+    export DISPLAY=":$(head -n 1 "$E2E_TMP/display")"
+    e2e_wait 15 xwininfo -root || e2e_fail "Xvfb did not answer on $DISPLAY"
     if [[ ${1:-} != --no-wm ]]; then
         e2e_need openbox
         e2e_start wm "$E2E_TMP/openbox.log" -- openbox --sm-disable
@@ -254,8 +258,14 @@ e2e_wine_unmanaged() {
 
 # e2e_sdl_disk_audio FILE: SDL writes what it plays to FILE (raw samples in
 # the device's format: 16-bit mono at the movie's rate), paced as a device.
+# SDL's disk driver waits a fixed time for each piece it writes and so runs
+# a little slower than real time, more so on a busy machine; a player
+# feeding it at real time would then find its buffers all taken now and
+# then. Waiting 20 ms for each 512-sample piece (23 ms at 22050 Hz) keeps
+# the device a little ahead instead: it plays silence when it runs dry,
+# which the comparison allows.
 e2e_sdl_disk_audio() {
-    export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$1
+    export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$1 SDL_DISKAUDIODELAY=${E2E_DISK_DELAY_MS:-20}
 }
 
 # e2e_sound_reached RECORDED EXPECTED: the samples of EXPECTED (raw 16-bit,
