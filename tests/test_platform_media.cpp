@@ -1,12 +1,13 @@
-// The WINMM and GDI32 stand-ins where a caller can see them: wave-out
-// return codes in Windows' order, the done mark of queued buffers, and DIB
-// sections.
+// The WINMM, GDI32 and KERNEL32 stand-ins where a caller can see them:
+// wave-out return codes in Windows' order, the done mark of queued buffers,
+// DIB sections, and file handles once closed.
 #include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "headless.h"
+#include "test_support.h"
 
 #include <climits>
 #include <vector>
@@ -191,6 +192,32 @@ TEST(DibSection, ImpossibleSectionsFailWithTheirCode) {
         EXPECT_EQ(bits, nullptr);
         EXPECT_EQ(GetLastError(), c.error) << c.w << " x " << c.h;
     }
+}
+
+TEST(FileHandle, AClosedOrForeignHandleIsRefusedWithoutBeingRead) {
+    kmov::test::TempFile file("data", kmov::test::counting_bytes(10));
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetFileSize(handle, nullptr), 10u);
+    EXPECT_EQ(CloseHandle(handle), TRUE);
+
+    // The record behind a closed handle is freed: each call must recognise
+    // the handle without looking at that memory (the sanitizer build checks).
+    uint8_t buffer[4];
+    DWORD got = 99;
+    SetLastError(0);
+    EXPECT_EQ(ReadFile(handle, buffer, sizeof buffer, &got, nullptr), FALSE);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(SetFilePointer(handle, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(GetFileSize(handle, nullptr), INVALID_FILE_SIZE);
+    EXPECT_EQ(CloseHandle(handle), FALSE);
+
+    int not_a_file = 0;
+    EXPECT_EQ(CloseHandle(&not_a_file), FALSE);
+    EXPECT_EQ(CloseHandle(nullptr), FALSE);
+    EXPECT_EQ(CloseHandle(INVALID_HANDLE_VALUE), FALSE);
 }
 
 } // namespace

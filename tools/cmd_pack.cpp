@@ -80,22 +80,17 @@ int command_verify(const std::vector<std::string> &argv) {
     Expected<std::vector<uint8_t>> program = read_whole_file(path);
     if (!program)
         return report("verify", program.error());
-    Expected<StartupInfo> startup = find_startup_block(*program);
-    if (!startup)
-        return report("verify", {path + ": " + startup.error().message});
-    const StartupBlock &block = startup->block;
-    uint32_t sum = 0;
-    if (block.movie_offset < program->size())
-        sum = movie_checksum(std::span<const uint8_t>(*program).subspan(block.movie_offset));
-    if (sum != block.movie_checksum) {
-        std::fprintf(stderr, "%s\n",
-                     cp932_to_utf8("\xc3\xde\xb0\xc0\x82\xaa\x90\xb3\x82\xb5\x82"
-                                   "\xad\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1")
-                         .c_str());
-        return 1;
-    }
-    if (!startup->packed) {
-        std::fprintf(stderr, "%s: not a kmov file\n", path.c_str());
+    Expected<StartupInfo> verified = verify_program(*program);
+    if (!verified) {
+        // What the player would show, in its own words; anything else is
+        // not a program made by kmov pack.
+        const std::string &message = verified.error().message;
+        if (message == VERIFY_CHECKSUM_MESSAGE)
+            std::fprintf(stderr, "%s\n", message.c_str());
+        else if (message == VERIFY_NOT_A_MOVIE)
+            std::fprintf(stderr, "%s: %s\n", path.c_str(), message.c_str());
+        else
+            return report("verify", {path + ": " + message});
         return 1;
     }
     return 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
 
 namespace kmov {
 
@@ -26,11 +27,13 @@ bool has_magic_at(std::span<const uint8_t> bytes, size_t offset) {
            bytes[offset + 2] == 'o' && bytes[offset + 3] == 'v';
 }
 
+// Every marker whose 16 bytes lie in front of `limit`: the offsets of the
+// blocks behind them, which may run past the limit.
 std::vector<size_t> find_markers(std::span<const uint8_t> bytes, size_t limit) {
     std::vector<size_t> found;
     const uint8_t *marker = reinterpret_cast<const uint8_t *>(STARTUP_MARKER);
     size_t end = std::min(limit, bytes.size());
-    for (size_t i = 0; i + STARTUP_MARKER_SIZE + STARTUP_BLOCK_SIZE <= end; i++) {
+    for (size_t i = 0; i + STARTUP_MARKER_SIZE <= end; i++) {
         if (bytes[i] == marker[0] &&
             std::memcmp(bytes.data() + i, marker, STARTUP_MARKER_SIZE) == 0)
             found.push_back(i + STARTUP_MARKER_SIZE);
@@ -51,6 +54,8 @@ Expected<StartupInfo> find_startup_block(std::span<const uint8_t> program) {
     std::vector<size_t> found = find_markers(program, program.size());
     if (found.empty())
         return Error{"no startup block: not a kmov player template"};
+    if (found[0] + STARTUP_BLOCK_SIZE > program.size())
+        return Error{"the startup block is cut short by the end of the file"};
     // In a packed program the appended movie may hold the marker's bytes by
     // chance; only the image in front of the movie counts.
     StartupInfo info;
@@ -60,8 +65,10 @@ Expected<StartupInfo> find_startup_block(std::span<const uint8_t> program) {
     info.block.movie_checksum = get_le32(block + 4);
     std::memcpy(info.block.window_title, block + 8, STARTUP_TITLE_SIZE);
     info.block.window_title[STARTUP_TITLE_SIZE - 1] = 0;
-    info.packed =
-        info.block.movie_offset > found[0] && has_magic_at(program, info.block.movie_offset);
+    // The movie lies behind the block: a block that would reach into it
+    // (its offset points inside the block) names no movie of its own.
+    info.packed = info.block.movie_offset >= found[0] + STARTUP_BLOCK_SIZE &&
+                  has_magic_at(program, info.block.movie_offset);
     size_t image_end = info.packed ? info.block.movie_offset : program.size();
     if (find_markers(program, image_end).size() != 1)
         return Error{"more than one startup block: not a kmov player template"};
@@ -92,7 +99,25 @@ Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
     return out;
 }
 
+Expected<StartupInfo> verify_program(std::span<const uint8_t> program) {
+    Expected<StartupInfo> startup = find_startup_block(program);
+    if (!startup)
+        return startup;
+    const StartupBlock &block = startup->block;
+    uint32_t sum = 0;
+    if (block.movie_offset < program.size())
+        sum = movie_checksum(program.subspan(block.movie_offset));
+    if (sum != block.movie_checksum)
+        return Error{VERIFY_CHECKSUM_MESSAGE};
+    if (!startup->packed)
+        return Error{VERIFY_NOT_A_MOVIE};
+    return startup;
+}
+
 Expected<std::vector<uint8_t>> read_whole_file(const std::string &path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        return Error{path + ": " + std::strerror(EISDIR)};
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return Error{path + ": " + std::strerror(errno)};

@@ -40,7 +40,19 @@ Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
                                           std::span<const uint8_t> movie,
                                           const std::string &title_cp932);
 
-// Reads a whole file.
+// The player's message for a movie that fails its checksum ("the data are
+// not correct"), in UTF-8.
+inline constexpr const char *VERIFY_CHECKSUM_MESSAGE = "ﾃﾞｰﾀが正しくありません";
+// ... and for a movie_offset at which no movie's magic lies.
+inline constexpr const char *VERIFY_NOT_A_MOVIE = "not a kmov file";
+
+// Checks a program as the player does at start: the checksum of every whole
+// word from movie_offset to the end against the block's, then the movie's
+// magic at movie_offset. Errors: find_startup_block's,
+// VERIFY_CHECKSUM_MESSAGE, or VERIFY_NOT_A_MOVIE.
+Expected<StartupInfo> verify_program(std::span<const uint8_t> program);
+
+// Reads a whole file; a folder is refused.
 Expected<std::vector<uint8_t>> read_whole_file(const std::string &path);
 
 } // namespace kmov

@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace {
 
@@ -17,16 +18,23 @@ const char *module_path = nullptr; // stands in for the program's path when set
 
 // A file handle: a heap record so that a handle is never confused with a
 // descriptor number (0 is a valid descriptor, a null HANDLE is not a file).
+// Open records are listed, so that a closed or foreign handle is recognised
+// without reading memory it no longer owns.
 struct FileRecord {
     unsigned magic;
     int fd;
 };
 constexpr unsigned FILE_MAGIC = 0x6b46696cu;
 
+std::unordered_set<FileRecord *> &live_files() {
+    static std::unordered_set<FileRecord *> files;
+    return files;
+}
+
 FileRecord *file_record(HANDLE handle) {
-    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
-        return nullptr;
     FileRecord *record = static_cast<FileRecord *>(handle);
+    if (record == nullptr || live_files().count(record) == 0)
+        return nullptr;
     return record->magic == FILE_MAGIC ? record : nullptr;
 }
 
@@ -110,6 +118,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     }
     record->magic = FILE_MAGIC;
     record->fd = fd;
+    live_files().insert(record);
     last_error = ERROR_SUCCESS;
     return record;
 }
@@ -199,6 +208,7 @@ BOOL CloseHandle(HANDLE object) {
         return FALSE;
     }
     close(record->fd);
+    live_files().erase(record);
     record->magic = 0;
     free(record);
     return TRUE;

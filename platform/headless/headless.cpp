@@ -23,6 +23,10 @@ struct AudioDevice {
 struct State {
     uint32_t time = 0;
     std::vector<HeadlessMessageBox> boxes;
+    // The copies handed to the box hook: a deque keeps each in place while
+    // a box shown from inside a hook adds the next, and a hook may leave by
+    // a jump (the fuzz targets do) without a local copy left to destroy.
+    std::deque<HeadlessMessageBox> hooked_boxes;
     void (*box_hook)(const HeadlessMessageBox &) = nullptr;
     int echo = 1;
     void (*wait_hook)(void) = nullptr;
@@ -113,7 +117,7 @@ void headless_set_message_box_echo(int on) {
 
 void backend_message_box(const char *text, const char *title, unsigned flags) {
     state().boxes.push_back({text, title, flags});
-    HeadlessMessageBox box = state().boxes.back();
+    const HeadlessMessageBox &box = state().hooked_boxes.emplace_back(state().boxes.back());
     if (state().echo) {
         fprintf(stderr, "MessageBoxA [%s] 0x%08x %s\n", title, flags, text);
         fflush(stderr);
