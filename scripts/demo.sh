@@ -6,7 +6,17 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh build
 cmake --preset native >/dev/null
 cmake --build --preset native -j "$(nproc)"
-if [[ ! -x build/native/app/kmovsp ]]; then
-    echo "kmov builds; the player program and the demo movie are not there yet."
-    exit 0
+kmov=build/native/tools/kmov
+out=build/demo
+mkdir -p "$out"
+"$kmov" demo -o "$out/demo.kmov"
+"$kmov" pack build/native/app/kmovsp "$out/demo.kmov" -o "$out/kmov-demo" --title "kmov demo"
+echo "made $out/kmov-demo (a self-playing program; the Windows one: scripts/demo-wine.sh)"
+if [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; then
+    echo "playing: click to pause, resume or replay; close the window to end"
+    exec "$out/kmov-demo"
 fi
+echo "no display: writing the frames as PNG and the sound as WAV instead"
+"$kmov" frames "$out/kmov-demo" --png "$out/frames"
+"$kmov" audio "$out/kmov-demo" --wav "$out/demo.wav"
+echo "frames in $out/frames/, sound in $out/demo.wav"

@@ -15,6 +15,7 @@ const std::vector<Command> &commands() {
         {"frames", "extract the frames the player presents", command_frames},
         {"audio", "extract the sound the player plays", command_audio},
         {"checksum", "print the movie checksum of a file", command_checksum},
+        {"demo", "make the demo movie (drawn and synthesized by kmov)", command_demo},
     };
     return list;
 }

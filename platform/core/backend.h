@@ -34,7 +34,11 @@ void backend_wait_events(void);
 
 // A top-level window was created (hidden), changed (size, visibility,
 // title), or destroyed. Sizes are those of the client area in pixels.
-void backend_window_created(HWND window);
+// backend_window_created returns 0 when the backend cannot make the window
+// (no display, say), after setting the last-error code with
+// platform_set_error; CreateWindowExA then fails without sending the window
+// a message, and backend_window_destroyed is not called for it.
+int backend_window_created(HWND window);
 void backend_window_changed(HWND window);
 void backend_window_destroyed(HWND window);
 

@@ -27,6 +27,15 @@ typedef struct PlatformWindow {
     void *backend; // the backend's own data for this window
 } PlatformWindow;
 
+// The program's window icon, as 0xAARRGGBB pixels, top row first; the
+// backend puts it on every window it makes afterwards (the headless one
+// ignores it). Copied; `width` and `height` from 1 to 256. Builds without
+// Windows have no icon resources, so the program hands its icon over here
+// before it creates its window.
+void platform_set_window_icon(const uint32_t *argb, int width, int height);
+// The icon last set, or null (then *width and *height are 0).
+const uint32_t *platform_window_icon(int *width, int *height);
+
 // The window record behind a handle, or null for a handle that is not (or
 // no longer) a window.
 PlatformWindow *platform_window(HWND window);

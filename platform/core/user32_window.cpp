@@ -305,7 +305,10 @@ HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD styl
 
     HWND handle = w->handle;
     s.windows.emplace(handle, std::move(record));
-    backend_window_created(handle);
+    if (!backend_window_created(handle)) {
+        s.windows.erase(handle);
+        return nullptr;
+    }
 
     CREATESTRUCTA create{};
     create.lpCreateParams = param;

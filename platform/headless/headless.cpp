@@ -35,6 +35,7 @@ struct State {
     size_t blit_limit = 0;
     void (*blit_hook)(const HeadlessBlit &) = nullptr;
     std::vector<HeadlessFill> fills;
+    int windows_fail = 0;
     int audio_present = 1;
     int audio_paced = 0;
     std::vector<HeadlessAudioEvent> audio_events;
@@ -168,8 +169,17 @@ void backend_wait_events(void) {
 
 // ---- Windows and drawing ------------------------------------------------------------------
 
-void backend_window_created(HWND window) {
+void headless_set_window_creation(int succeeds) {
+    state().windows_fail = !succeeds;
+}
+
+int backend_window_created(HWND window) {
     (void)window;
+    if (state().windows_fail) {
+        platform_set_error(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    return 1;
 }
 void backend_window_changed(HWND window) {
     (void)window;

@@ -59,6 +59,11 @@ void headless_close(HWND window);
 // 640 x 480 outside, for code that needs a window to present into: the
 // tools' playback, tests and benchmarks.
 HWND headless_make_window(const char *title);
+// ---- Windows -----------------------------------------------------------------------
+
+// With 0, every CreateWindowExA fails (GetLastError 8, not enough memory) as
+// when there is no display to put a window on, until reset.
+void headless_set_window_creation(int succeeds);
 
 // ---- Captured drawing --------------------------------------------------------------
 
@@ -113,8 +118,9 @@ void headless_set_module_path(const char *path);
 // ---- Whole state -----------------------------------------------------------------
 
 // Forgets every record and hook, sets the clock to 0, and restores the
-// defaults (echo on, audio device present, not paced). Windows and queued
-// messages are the core's and are left as they are.
+// defaults (echo on, windows can be created, audio device present, not
+// paced). Windows and queued messages are the core's and are left as they
+// are.
 void headless_reset(void);
 
 #endif
