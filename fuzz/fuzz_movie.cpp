@@ -6,16 +6,18 @@
 // does while the first box is shown).
 //
 // Work per input is bounded: at most kMaxTurns records per playback, and
-// inputs whose frame or ring would be large are left out (the table of
-// hostile movies in tests/test_hostile.cpp covers those sizes).
+// inputs whose frame, frames, ring or sound pool would be large are left out
+// (the table of hostile movies in tests/test_hostile.cpp covers those sizes).
 #include "fuzz_support.h"
 
 #include "app/event_pump.h"
 #include "app/fatal_error.h"
 #include "headless.h"
+#include "player/movie_format.h"
 #include "player/player.h"
 #include "player/player_state.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {
@@ -24,11 +26,11 @@ constexpr int kMaxTurns = 2000;
 // Frames and rings up to these sizes are played; sizes that cannot be had
 // at all (the section or ring is refused before anything is allocated) are
 // played too, since refusing them is cheap.
-constexpr int64_t kMaxFrameBytes = 256 << 10;
+constexpr int64_t kMaxFrameBytes = 320 << 10; // 640 x 480 and a little more
 constexpr int64_t kMaxRingBytes = 16 << 20;
-// Every record can decode a whole frame: frame bytes times records (16
-// bytes of input each) is kept below this.
-constexpr int64_t kMaxDecodeBytes = 64 << 20;
+// Every "vdat" decodes a whole frame: frame bytes times the frames the
+// stream holds are kept below this.
+constexpr int64_t kMaxDecodeBytes = 32 << 20;
 constexpr int64_t kSectionLimit = 0x7FFFFFFF; // CreateDIBSection refuses more
 constexpr int64_t kRingLimit = int64_t{1} << 30;
 constexpr int64_t kMaxPoolBytes = 1 << 20;
@@ -39,6 +41,23 @@ int32_t be32_at(const uint8_t *data, size_t size, size_t offset) {
     for (size_t i = offset; i < offset + 4; i++)
         word = (word << 8) | (i < size ? data[i] : 0xFF); // the byte source's filler
     return static_cast<int32_t>(word);
+}
+
+// The "vdat" records the player meets, reading the stream as it does: a
+// header, then the payload if a decoder takes it (nothing else consumes
+// payload bytes).
+int64_t frames_in(const uint8_t *data, size_t size) {
+    int64_t frames = 0;
+    for (size_t at = 1024; at + 16 <= size;) {
+        uint32_t tag = static_cast<uint32_t>(be32_at(data, size, at));
+        int64_t length = be32_at(data, size, at + 8);
+        at += 16;
+        if (tag == TAG_VDAT)
+            frames++;
+        if ((tag == TAG_VDAT || tag == TAG_ADAT) && length > 0)
+            at += static_cast<size_t>(std::min<int64_t>(length, static_cast<int64_t>(size)));
+    }
+    return frames;
 }
 
 bool worth_playing(const uint8_t *data, size_t size) {
@@ -53,7 +72,7 @@ bool worth_playing(const uint8_t *data, size_t size) {
     int64_t frame = w > 0 && h > 0 ? ((w + 3) & ~int64_t{3}) * h : 0;
     if (frame > kSectionLimit)
         return true; // refused before the ring is made
-    if (frame > kMaxFrameBytes || frame * static_cast<int64_t>(size / 16 + 1) > kMaxDecodeBytes)
+    if (frame > kMaxFrameBytes || frame * frames_in(data, size) > kMaxDecodeBytes)
         return false;
     int64_t ring = be32_at(data, size, 8);
     return ring <= kMaxRingBytes || ring > kRingLimit;

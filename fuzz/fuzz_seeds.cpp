@@ -3,8 +3,8 @@
 // templates and packed programs, and the sound examples of the format.
 //
 // usage: fuzz_seeds OUT_DIR [MOVIE...]
-// Makes OUT_DIR/<target>/ for each target; each MOVIE given (the demo, when
-// there is one) joins the movie, inspect and startup corpora.
+// Makes OUT_DIR/<target>/ for each target; each MOVIE given (the demo)
+// adds seeds made from its records.
 #include "app/startup_block.h"
 #include "baseline_coder.h"
 #include "hostile_movies.h"
@@ -153,6 +153,50 @@ void audio_seed(const std::string &name, uint8_t mode, uint8_t raw_ldp, uint32_t
     seed("audio_decoder", name, input);
 }
 
+uint32_t be32(const Bytes &bytes, size_t at) {
+    return uint32_t(bytes[at]) << 24 | uint32_t(bytes[at + 1]) << 16 |
+           uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
+}
+
+// A movie given on the command line (the demo): its first records up to a
+// few kilobytes, closed with an end record, for the movie and inspect
+// corpora (the fuzzers take inputs of limited size); its smaller frames for
+// the video decoder; its first sound blocks for the audio decoder.
+void given_movie_seeds(const std::string &name, const Bytes &movie) {
+    if (movie.size() < 1024 || be32(movie, 0) != MOVIE_MAGIC)
+        return;
+    const int32_t w = static_cast<int32_t>(be32(movie, 16)),
+                  h = static_cast<int32_t>(be32(movie, 20));
+    const uint32_t samples = be32(movie, 40);
+    Bytes head(movie.begin(), movie.begin() + 1024);
+    std::vector<AudioBlockSeed> blocks;
+    int frames = 0;
+    bool head_full = false;
+    for (size_t at = 1024; at + 16 <= movie.size();) {
+        uint32_t tag = be32(movie, at), length = be32(movie, at + 8);
+        if (at + 16 + length > movie.size())
+            break;
+        Bytes payload(movie.begin() + static_cast<long>(at + 16),
+                      movie.begin() + static_cast<long>(at + 16 + length));
+        head_full = head_full || head.size() + 16 + length > 60000;
+        if (!head_full)
+            head.insert(head.end(), movie.begin() + static_cast<long>(at),
+                        movie.begin() + static_cast<long>(at + 16 + length));
+        if (tag == TAG_VDAT && length <= 20000 && frames < 4)
+            video_seed(name + "-frame-" + std::to_string(frames++), w, h, 0, 0, payload);
+        if (tag == TAG_ADAT && blocks.size() < 4 && length <= 900)
+            blocks.push_back({be32(movie, at + 12), payload});
+        at += 16 + length;
+    }
+    const uint32_t end[4] = {TAG_END, 0, 0, 0};
+    for (uint32_t word : end)
+        for (int shift = 24; shift >= 0; shift -= 8)
+            head.push_back(static_cast<uint8_t>(word >> shift));
+    movie_seeds(name + "-head", head);
+    if (!blocks.empty())
+        audio_seed(name + "-sound", 0, 0, samples, 2, blocks);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -167,12 +211,8 @@ int main(int argc, char **argv) {
         movie_seeds("hostile-" + hostile.name, hostile.bytes);
     movie_seeds("coded-silent", coded_movie(24, 16, 6, false).bytes());
     movie_seeds("coded-sound", coded_movie(33, 20, 5, true).bytes());
-    for (int i = 2; i < argc; i++) {
-        Bytes bytes = read_file(argv[i]);
-        std::string name = "given-" + fs::path(argv[i]).filename().string();
-        movie_seeds(name, bytes);
-        seed("startup", name, bytes);
-    }
+    for (int i = 2; i < argc; i++)
+        given_movie_seeds("given-" + fs::path(argv[i]).filename().string(), read_file(argv[i]));
 
     // Templates and packed programs.
     Bytes movie = coded_movie(16, 8, 3, false).bytes();

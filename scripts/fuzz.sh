@@ -31,16 +31,21 @@ if ! { cmake --preset fuzz -DKMOV_WERROR=ON && cmake --build --preset fuzz -j "$
     exit 1
 fi
 
-# The seeds: the generator's, plus the demo movie when there is one.
+# The seeds: the generator's, and some made from the demo movie when the
+# native build's kmov is there to make it.
 rm -rf "$out/seeds"
-mapfile -t extra < <(find build -path '*demo*' -name '*.kmov' -size -2M 2>/dev/null | head -n 4)
+extra=()
+if [[ -x build/native/tools/kmov ]] && build/native/tools/kmov demo -o "$out/demo.kmov" \
+    >"$out/logs/demo.log" 2>&1; then
+    extra=("$out/demo.kmov")
+fi
 "$out/fuzz/fuzz_seeds" "$out/seeds" "${extra[@]}" >/dev/null || {
     echo "fuzz: fuzz_seeds failed"
     exit 1
 }
 
 # Per target: inputs up to this many bytes.
-declare -A max_len=([movie]=32768 [video_decoder]=8192 [audio_decoder]=4096 [inspect]=32768
+declare -A max_len=([movie]=65536 [video_decoder]=24576 [audio_decoder]=4096 [inspect]=65536
     [startup]=16384)
 
 findings=0
