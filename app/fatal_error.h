@@ -27,6 +27,7 @@ void fatal_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // (terminator included) into `buffer`. A message that does not fit is cut
 // at the last whole character: never inside a two-byte code page 932
 // character, so the box never shows half a character.
-void fatal_error_format(char *buffer, size_t size, const char *format, va_list arguments);
+void fatal_error_format(char *buffer, size_t size, const char *format, va_list arguments)
+    __attribute__((format(printf, 3, 0)));
 
 #endif

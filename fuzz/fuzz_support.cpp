@@ -8,6 +8,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -49,19 +50,41 @@ bool run_guarded(void (*body)(void *), void *context, std::string *message) {
     }
     headless_set_message_box_hook(nullptr);
     put_to_rest();
+    if (is_open || movie_source != nullptr || ring_data != nullptr || bitmap_info != nullptr ||
+        frame_bitmap != nullptr || frame_bits != nullptr || memory_dc != nullptr ||
+        wave_out != nullptr || wave_headers != nullptr || movie_palette != nullptr)
+        finding("the player holds something after it was closed");
     if (message != nullptr)
         *message = returned ? std::string() : last_message;
+    // Release what this input made (the backend's records, the message), so
+    // that each run frees what it allocated and libFuzzer need not look for
+    // leaks after every input.
+    std::string().swap(last_message);
+    headless_reset();
     return returned;
 }
 
 const char *write_input(const uint8_t *data, size_t size) {
-    static std::string path = "/tmp/kmov-fuzz-" + std::to_string(getpid()) + ".bin";
+    // One file per process, removed when it ends.
+    static std::string path = [] {
+        const char *folder = std::getenv("TMPDIR");
+        std::string name = std::string(folder != nullptr && *folder ? folder : "/tmp") +
+                           "/kmov-fuzz-" + std::to_string(getpid()) + ".bin";
+        static std::string removed_at_exit;
+        removed_at_exit = name;
+        std::atexit([] { std::remove(removed_at_exit.c_str()); });
+        return name;
+    }();
     FILE *file = std::fopen(path.c_str(), "wb");
-    if (file != nullptr) {
-        std::fwrite(data, 1, size, file);
-        std::fclose(file);
-    }
+    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
+        finding("cannot write the input file");
     return path.c_str();
+}
+
+void finding(const char *what) {
+    std::fprintf(stderr, "finding: %s\n", what);
+    std::fflush(stderr);
+    std::abort();
 }
 
 } // namespace kmov::fuzz

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test of kmov: installs what is missing, builds the presets the
 # tests use (warnings are errors), checks the formatting, runs the unit tests
-# natively and under the sanitizers, and ends with one summary line.
+# natively and under the sanitizers, fuzzes each fuzz target for a short
+# while, and ends with one summary line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -69,7 +70,27 @@ for preset in native asan windows; do
     step "build-$preset" build "$preset"
 done
 ctest_run native
-ASAN_OPTIONS=halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1 ctest_run asan
+# Under the sanitizers every finding ends the test at once, with an exit code
+# of its own (86), so that it cannot pass for the player's exit code 1.
+ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:exitcode=86 \
+    UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=86 ctest_run asan
+
+# The fuzz targets, each for a short while (scripts/fuzz.sh SECONDS runs them
+# longer); each target counts as one test, a finding as a failure.
+fuzz_run() {
+    echo "== fuzz"
+    scripts/fuzz.sh "${KMOV_FUZZ_SECONDS:-45}" >"$log_dir/fuzz.log" 2>&1
+    cat "$log_dir/fuzz.log"
+    local ok bad
+    ok=$(grep -c ': ok, ' "$log_dir/fuzz.log")
+    bad=$(grep -cE ': (FINDING|no such target)' "$log_dir/fuzz.log")
+    if ((ok + bad == 0)); then
+        bad=1 # it did not get as far as running a target
+    fi
+    passed=$((passed + ok))
+    failed=$((failed + bad))
+}
+fuzz_run
 
 # The Windows tests under Wine, in a fresh copy of a prepared prefix.
 rm -rf build/wine/unit

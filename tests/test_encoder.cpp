@@ -317,12 +317,20 @@ TEST_F(Encode, BadInputsGiveAClearErrorAndNoOutput) {
         std::ofstream(folder_ / "empty.mp4");
     }
     write_ppm(folder_ / "one.ppm", 8, 8, picture(8, 8, 0));
+    {
+        // A picture cut short inside its pixels, and a folder.
+        std::ofstream(folder_ / "cut.ppm", std::ios::binary) << "P6\n8 8\n255\n"
+                                                             << std::string(50, '\0');
+        fs::create_directory(folder_ / "folder");
+    }
     const struct {
         std::string args, message;
     } cases[] = {
         {(folder_ / "missing.mp4").string(), "missing.mp4: no such file"},
         {(folder_ / "notes.txt").string(), "notes.txt: not a picture, video or sound file"},
         {(folder_ / "empty.mp4").string(), "empty.mp4: not a picture, video or sound file"},
+        {(folder_ / "cut.ppm").string(), "cut.ppm: no pictures to encode"},
+        {(folder_ / "folder").string(), "folder: not a picture, video or sound file"},
         {(folder_ / "one.ppm").string() + " --start 5",
          "no pictures to encode (zero-length video)"},
         {(folder_ / "one.ppm").string() + " --audio " + (folder_ / "missing.wav").string(),

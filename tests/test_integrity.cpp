@@ -129,6 +129,53 @@ TEST(Packer, RefusesWhatItCannotPack) {
     std::memcpy(twice.data() + 1500, STARTUP_MARKER, STARTUP_MARKER_SIZE);
     EXPECT_FALSE(kmov::pack_movie(twice, movie, "t"));
     EXPECT_FALSE(kmov::pack_movie(player, kmov::test::counting_bytes(100), "t"));
+    // A second marker in the image's last bytes, with no room for a block
+    // behind it: the packed program (the movie behind it) would show two.
+    std::vector<uint8_t> tail = fake_template(3000, 100);
+    std::memcpy(tail.data() + 3000 - 20, STARTUP_MARKER, STARTUP_MARKER_SIZE);
+    kmov::Expected<std::vector<uint8_t>> packed = kmov::pack_movie(tail, movie, "t");
+    EXPECT_FALSE(packed);
+    EXPECT_FALSE(kmov::find_startup_block(tail));
+    // A block cut short by the end of the file.
+    std::vector<uint8_t> cut = fake_template(3000, 100);
+    cut.resize(300);
+    EXPECT_THAT(kmov::find_startup_block(cut).error().message, HasSubstr("cut short"));
+}
+
+// verify_program follows the player: the checksum from movie_offset to the
+// end, then the magic there.
+TEST(Packer, VerifyChecksTheMovieAsThePlayerWould) {
+    std::vector<uint8_t> movie = tiny_movie(1);
+    kmov::Expected<std::vector<uint8_t>> packed =
+        kmov::pack_movie(fake_template(3000, 100), movie, "t");
+    ASSERT_TRUE(packed);
+    EXPECT_TRUE(kmov::verify_program(*packed));
+
+    std::vector<uint8_t> damaged = *packed;
+    damaged[damaged.size() - 5] ^= 1;
+    EXPECT_EQ(kmov::verify_program(damaged).error().message, kmov::VERIFY_CHECKSUM_MESSAGE);
+    // The whole template summed (offset 0) does not give the block's 0.
+    EXPECT_EQ(kmov::verify_program(fake_template(3000, 100)).error().message,
+              kmov::VERIFY_CHECKSUM_MESSAGE);
+    // Nothing behind an offset at the end sums to 0, and no magic is there.
+    std::vector<uint8_t> at_end = fake_template(3000, 100);
+    at_end[100 + STARTUP_MARKER_SIZE] = 3000 & 0xFF;
+    at_end[100 + STARTUP_MARKER_SIZE + 1] = 3000 >> 8;
+    EXPECT_EQ(kmov::verify_program(at_end).error().message, kmov::VERIFY_NOT_A_MOVIE);
+
+    // A movie_offset inside the block itself (its title holds "kMov") names
+    // no movie: packing it must not write the block over the movie.
+    std::vector<uint8_t> odd = fake_template(3000, 100);
+    size_t block = 100 + STARTUP_MARKER_SIZE;
+    std::memcpy(odd.data() + block + 8, "kMov", 4);
+    odd[block] = static_cast<uint8_t>(block + 8); // movie_offset = the title's start
+    kmov::Expected<kmov::StartupInfo> info = kmov::find_startup_block(odd);
+    ASSERT_TRUE(info);
+    EXPECT_FALSE(info->packed);
+    kmov::Expected<std::vector<uint8_t>> repacked = kmov::pack_movie(odd, movie, "t");
+    ASSERT_TRUE(repacked);
+    EXPECT_TRUE(kmov::verify_program(*repacked)) << kmov::verify_program(*repacked).error().message;
+    EXPECT_TRUE(std::equal(movie.begin(), movie.end(), repacked->begin() + 3000));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "playback.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 namespace kmov {
@@ -45,8 +46,49 @@ int open_source(Arguments &args, const std::vector<std::string> &argv, const cha
     Expected<MovieSummary> summary = inspect_movie(*location);
     if (!summary)
         return report(name, summary.error());
+    if (!summary->damage.empty())
+        return report(
+            name, {location->path + ": a damaged movie: " + summary->damage + " (see kmov info)"});
     source = {*location, *summary};
     return -1;
+}
+
+// The PNG files of `kmov frames --png` written so far, and the folders it
+// made for them. The player's own failures end the process (fatal_error
+// exits), so an exit handler takes them away again unless the command
+// finished: a failed command leaves no partial output behind.
+struct PartialFrames {
+    std::vector<std::filesystem::path> files;
+    std::vector<std::filesystem::path> folders; // made by the command, outermost last
+    bool finished = false;
+};
+PartialFrames partial_frames;
+
+void remove_partial_frames() {
+    if (partial_frames.finished)
+        return;
+    std::error_code ignored;
+    for (const std::filesystem::path &file : partial_frames.files)
+        std::filesystem::remove(file, ignored);
+    for (const std::filesystem::path &folder : partial_frames.folders)
+        std::filesystem::remove(folder, ignored); // only if empty
+    partial_frames = {};
+}
+
+// Makes `folder` and any missing parents, remembering each one made.
+std::error_code make_folders(const std::filesystem::path &folder) {
+    std::vector<std::filesystem::path> missing;
+    std::error_code code;
+    for (std::filesystem::path p = folder; !p.empty() && !std::filesystem::exists(p, code);
+         p = p.parent_path()) {
+        missing.push_back(p);
+        if (p == p.parent_path())
+            break;
+    }
+    std::filesystem::create_directories(folder, code);
+    if (!code)
+        partial_frames.folders = missing;
+    return code;
 }
 
 std::string frame_name(const std::filesystem::path &folder, uint64_t index) {
@@ -75,9 +117,8 @@ int command_frames(const std::vector<std::string> &argv) {
     uint64_t index = 0;
     if (args.has("png")) {
         folder = args.value("png");
-        std::error_code code;
-        std::filesystem::create_directories(folder, code);
-        if (code)
+        std::atexit(remove_partial_frames);
+        if (std::error_code code = make_folders(folder); code)
             return report("frames", {folder.string() + ": " + code.message()});
     }
     Expected<PlaybackResult> result = play_headless(
@@ -89,18 +130,22 @@ int command_frames(const std::vector<std::string> &argv) {
             } else if (error.empty()) {
                 std::vector<uint8_t> png = encode_indexed_png(
                     frame.width, frame.height, frame.pixels, frame.colours->data(), 240);
-                error = write_file_atomically(frame_name(folder, index), png);
+                std::string name = frame_name(folder, index);
+                error = write_file_atomically(name, png);
+                if (error.empty())
+                    partial_frames.files.push_back(name);
             }
             index++;
         },
         nullptr);
-    if (!result)
-        return report("frames", result.error());
-    if (!error.empty())
-        return report("frames", {error});
+    if (!result || !error.empty()) {
+        remove_partial_frames();
+        return report("frames", result ? Error{error} : result.error());
+    }
     if (args.has("raw"))
         if (std::string e = write_file_atomically(args.value("raw"), raw); !e.empty())
             return report("frames", {e});
+    partial_frames.finished = true;
     return 0;
 }
 

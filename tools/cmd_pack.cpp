@@ -55,6 +55,15 @@ int command_pack(const std::vector<std::string> &argv) {
     Expected<std::vector<uint8_t>> movie = read_whole_file(args.positional()[1]);
     if (!movie)
         return report("pack", movie.error());
+    // A movie cut short or one the player refuses would make a program that
+    // fails or stops early: refused here, with what is wrong.
+    report_player_errors("pack");
+    if (Expected<MovieLocation> location = locate_movie(args.positional()[1], 0); location) {
+        Expected<MovieSummary> summary = inspect_movie(*location);
+        if (summary && !summary->damage.empty())
+            return report("pack", {args.positional()[1] + ": a damaged movie: " + summary->damage +
+                                   " (see kmov info)"});
+    }
     Expected<std::vector<uint8_t>> packed = pack_movie(*player, *movie, *title_cp932);
     if (!packed) {
         Error error = packed.error();

@@ -4,6 +4,7 @@
 #include "stream/byte_source.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -82,6 +83,9 @@ int visit_record(const RecordHeader *record, int64_t, void *context) {
     default:
         s.problems.push_back("unknown tag " + tag_text(record->tag) + " in record " +
                              std::to_string(s.records));
+        // A tag of 0 during playback is passed over; any other ends it.
+        if (record->tag != 0 && s.damage.empty())
+            s.damage = s.problems.back();
     }
     if (record->length % 4 != 0)
         s.problems.push_back("record " + std::to_string(s.records) + " (" + tag_text(record->tag) +
@@ -109,6 +113,7 @@ Expected<MovieSummary> inspect_movie(const MovieLocation &location) {
 
     if (location.file_size - location.offset < MOVIE_RECORDS_OFFSET) {
         summary.problems.push_back("the file ends inside the header or the palette");
+        summary.damage = summary.problems.back();
         source_close(source);
         return summary;
     }
@@ -122,10 +127,12 @@ Expected<MovieSummary> inspect_movie(const MovieLocation &location) {
     case MOVIE_WALK_CUT:
         summary.problems.push_back("the file ends inside record " +
                                    std::to_string(summary.records + 1) + " (no \"end \" record)");
+        summary.damage = summary.problems.back();
         break;
     case MOVIE_WALK_UNALIGNED:
         summary.problems.push_back("the stream is unreadable after an unaligned length "
                                    "(no \"end \" record found)");
+        summary.damage = summary.problems.back();
         break;
     case MOVIE_WALK_END:
         if (end_offset < location.file_size)
@@ -140,11 +147,26 @@ Expected<MovieSummary> inspect_movie(const MovieLocation &location) {
         summary.problems.push_back("frame_count is " + std::to_string(h.frame_count) +
                                    " but the stream has " + std::to_string(frames) +
                                    " \"vblt\" records");
-    if (h.width <= 0 || h.height <= 0)
+    // What the player refuses at open (its frame must fit a section below
+    // 2 GiB), named first when the movie is damaged in several ways.
+    int64_t frame_bytes = ((int64_t{h.width} + 3) & ~int64_t{3}) * h.height;
+    std::string refused;
+    if (h.width <= 0 || h.height <= 0) {
         summary.problems.push_back("frame size " + std::to_string(h.width) + "x" +
                                    std::to_string(h.height) + " is not positive");
-    if (h.sample_rate != 0 && h.ldp != 4 && h.ldp != 6)
+        refused = summary.problems.back();
+    } else if (frame_bytes > INT32_MAX) {
+        summary.problems.push_back("frame size " + std::to_string(h.width) + "x" +
+                                   std::to_string(h.height) + " needs more than 2 GiB");
+        refused = summary.problems.back();
+    }
+    if (h.sample_rate != 0 && h.ldp != 4 && h.ldp != 6) {
         summary.problems.push_back("ldp " + std::to_string(h.ldp) + " is not supported (4 or 6)");
+        if (refused.empty())
+            refused = summary.problems.back();
+    }
+    if (!refused.empty())
+        summary.damage = refused;
     return summary;
 }
 

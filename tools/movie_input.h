@@ -34,6 +34,11 @@ struct MovieSummary {
     uint64_t duration_ms = 0;         // sum of every record's delay
     uint32_t largest_payload = 0;
     std::vector<std::string> problems;
+    // The first of the problems that mean the movie is damaged or that the
+    // player refuses it: a file cut short, records that cannot be read, a
+    // tag the player does not know, a frame size or ldp it cannot open.
+    // Empty when the movie plays as made.
+    std::string damage;
 };
 
 // Reads the header and palette through the player's own reader and walks

@@ -109,7 +109,8 @@ std::string write_file_atomically(const std::filesystem::path &path, std::span<c
     FILE *file = std::fopen(temporary.string().c_str(), "wb");
     if (file == nullptr)
         return path.string() + ": cannot create: " + std::strerror(errno);
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    // An empty span may have no data pointer, which fwrite must not get.
+    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     ok = std::fflush(file) == 0 && ok;
     int error = errno;
     ok = std::fclose(file) == 0 && ok;

@@ -11,6 +11,9 @@
 
 namespace kmov {
 
+const char VERIFY_CHECKSUM_MESSAGE[] = "ﾃﾞｰﾀが正しくありません";
+const char VERIFY_NOT_A_MOVIE[] = "not a kmov file";
+
 namespace {
 
 uint32_t get_le32(const uint8_t *p) {

@@ -41,10 +41,10 @@ Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
                                           const std::string &title_cp932);
 
 // The player's message for a movie that fails its checksum ("the data are
-// not correct"), in UTF-8.
-inline constexpr const char *VERIFY_CHECKSUM_MESSAGE = "ﾃﾞｰﾀが正しくありません";
+// not correct"), in UTF-8 (defined where the tools' character set holds).
+extern const char VERIFY_CHECKSUM_MESSAGE[];
 // ... and for a movie_offset at which no movie's magic lies.
-inline constexpr const char *VERIFY_NOT_A_MOVIE = "not a kmov file";
+extern const char VERIFY_NOT_A_MOVIE[];
 
 // Checks a program as the player does at start: the checksum of every whole
 // word from movie_offset to the end against the block's, then the movie's

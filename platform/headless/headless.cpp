@@ -42,9 +42,14 @@ struct State {
     AudioDevice audio;
 };
 
-State &state() {
-    static State s;
+// Never destroyed: audio may still be queued at static destruction.
+State *&current_state() {
+    static State *s = new State;
     return s;
+}
+
+State &state() {
+    return *current_state();
 }
 
 void record_audio(HeadlessAudioEvent::Kind kind) {
@@ -322,7 +327,10 @@ void headless_set_module_path(const char *path) {
 // ---- Whole state -------------------------------------------------------------------------------
 
 void headless_reset(void) {
-    AudioDevice device = state().audio;
-    state() = State();
-    state().audio = device; // an open device stays open: it is the core's
+    // A fresh record in place of the old one: what it allocates equals what
+    // the old one frees, so a reset leaves the heap's count as it was.
+    State *fresh = new State;
+    fresh->audio = state().audio; // an open device stays open: it is the core's
+    delete current_state();
+    current_state() = fresh;
 }

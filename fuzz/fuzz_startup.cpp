@@ -1,0 +1,56 @@
+// The packer's startup-block finder and `kmov verify`'s check on any file.
+// Whenever the finder accepts the file as a template (or packed program),
+// packing a small movie into it must give a program that the finder reads
+// back as packed with that movie, and that passes the check.
+#include "fuzz_support.h"
+
+#include "movie_writer.h"
+#include "packer.h"
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <vector>
+
+namespace {
+
+const std::vector<uint8_t> &small_movie() {
+    static const std::vector<uint8_t> bytes = [] {
+        kmov::MovieWriter movie(kmov::make_header(4, 1), kmov::Palette{});
+        std::vector<uint8_t> frame{1, 2, 3, 4};
+        movie.frame(frame, 0, 0).end(66).count_frames();
+        return movie.bytes({kmov::Padding::Zero});
+    }();
+    return bytes;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    std::span<const uint8_t> program(data, size);
+    kmov::Expected<kmov::StartupInfo> found = kmov::find_startup_block(program);
+    kmov::Expected<kmov::StartupInfo> verified = kmov::verify_program(program);
+    if (!found) {
+        if (verified)
+            kmov::fuzz::finding("verify passed a file without a startup block");
+        return 0;
+    }
+    if (found->block_offset + STARTUP_BLOCK_SIZE > size)
+        kmov::fuzz::finding("the block found runs past the end of the file");
+    if (verified && !found->packed)
+        kmov::fuzz::finding("verify passed a program without a movie");
+
+    const std::vector<uint8_t> &movie = small_movie();
+    kmov::Expected<std::vector<uint8_t>> packed = kmov::pack_movie(program, movie, "fuzz");
+    if (!packed)
+        return 0; // larger than 4 GiB, which a fuzz input is not
+    kmov::Expected<kmov::StartupInfo> again = kmov::verify_program(*packed);
+    if (!again)
+        kmov::fuzz::finding(("a packed program fails its check: " + again.error().message).c_str());
+    if (again->block_offset != found->block_offset || !again->packed ||
+        again->block.movie_offset + movie.size() != packed->size() ||
+        std::memcmp(packed->data() + again->block.movie_offset, movie.data(), movie.size()) != 0 ||
+        std::strcmp(again->block.window_title, "fuzz") != 0)
+        kmov::fuzz::finding("the packed program does not read back as packed");
+    return 0;
+}
