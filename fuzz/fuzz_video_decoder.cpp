@@ -10,6 +10,7 @@
 // a seed for the previous frame (4 bytes), the ring offset the payload starts at (2 bytes), then
 // the payload.
 #include "fuzz_support.h"
+#include "reference_decoder.h"
 
 #include "player/player_state.h"
 #include "player/video_decoder.h"
@@ -31,51 +32,6 @@ uint32_t le(const uint8_t *p, int count) {
     for (int i = count - 1; i >= 0; i--)
         value = (value << 8) | p[i];
     return value;
-}
-
-// The decoder's definition, one byte at a time.
-void plain_decode(Bytes &buffer, int64_t w, int64_t h, int64_t stride, const Bytes &codes) {
-    const int64_t size = stride * h;
-    size_t k = 0;
-    auto code = [&]() -> int { return k < codes.size() ? codes[k++] : 0; };
-    auto get = [&](int64_t i) -> uint8_t { return i >= 0 && i < size ? buffer[i] : 0; };
-    auto put = [&](int64_t i, uint8_t v) {
-        if (i < size)
-            buffer[i] = v;
-    };
-    for (int64_t row = 0; row < h; row++) {
-        for (int64_t col = 0; col < w;) {
-            int64_t pos = row * stride + col;
-            int a = code();
-            if (a < 240) {
-                put(pos, static_cast<uint8_t>(a));
-                col++;
-            } else if (a >= 249 && a <= 252) {
-                col += a - 247;
-            } else if (a >= 253 || a == 248) {
-                int64_t n = a >= 253 ? a - 251 : code() + 2;
-                uint8_t v = get(pos - 1);
-                for (int64_t i = 0; i < n; i++)
-                    put(pos + i, v);
-                col += n;
-            } else {
-                int64_t n = code() + 2;
-                const int64_t offsets[] = {0,          1,           stride - 1, stride,
-                                           stride + 1, -stride - 1, -stride,    -stride + 1};
-                int64_t from = pos + offsets[a - 240];
-                int64_t i = 0;
-                for (; a != 240 && i + 4 <= n; i += 4) {
-                    uint8_t g[4] = {get(from + i), get(from + i + 1), get(from + i + 2),
-                                    get(from + i + 3)};
-                    for (int j = 0; j < 4; j++)
-                        put(pos + i + j, g[j]);
-                }
-                for (; a != 240 && i < n; i++)
-                    put(pos + i, get(from + i));
-                col += n;
-            }
-        }
-    }
 }
 
 } // namespace
@@ -131,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         (ring_read & ring_mask) != ((start + taken) & ring_mask))
         kmov::fuzz::finding("the ring does not stand behind the record's payload");
     Bytes codes(payload, payload + taken);
-    plain_decode(before, w, h, stride, codes);
+    kmov::test::reference_decode_frame(before, w, h, stride, codes);
     if (frame_size > 0 && std::memcmp(frame, before.data(), frame_size) != 0)
         kmov::fuzz::finding("the frame differs from the plain decoder's");
 

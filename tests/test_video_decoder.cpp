@@ -5,6 +5,7 @@
 #include "player/player_state.h"
 #include "player/video_decoder.h"
 #include "stream/prefetch_ring.h"
+#include "reference_decoder.h"
 #include "test_support.h"
 
 #include <gmock/gmock.h>
@@ -224,50 +225,8 @@ TEST(VideoDecoder, ANegativeLengthTakesNothing) {
     EXPECT_EQ(decode.next_word, 0x01020304u) << "the payload was taken";
 }
 
-// The decoder's definition, byte by byte, with out-of-buffer bytes read as
-// 0 and writes past the end dropped; codes past the payload read as 0.
 Bytes plain_decode(Bytes buffer, int32_t w, int32_t h, const Bytes &codes) {
-    const int64_t stride = stride_of(w), size = stride * h;
-    size_t k = 0;
-    auto code = [&]() -> int { return k < codes.size() ? codes[k++] : 0; };
-    auto get = [&](int64_t i) -> uint8_t { return i >= 0 && i < size ? buffer[i] : 0; };
-    auto put = [&](int64_t i, uint8_t v) {
-        if (i < size)
-            buffer[i] = v;
-    };
-    for (int64_t row = 0; row < h; row++) {
-        for (int64_t col = 0; col < w;) {
-            int64_t pos = row * stride + col;
-            int a = code();
-            if (a < 240) {
-                put(pos, static_cast<uint8_t>(a));
-                col++;
-            } else if (a >= 249 && a <= 252) {
-                col += a - 247;
-            } else if (a >= 253 || a == 248) {
-                int64_t n = a >= 253 ? a - 251 : code() + 2;
-                uint8_t v = get(pos - 1);
-                for (int64_t i = 0; i < n; i++)
-                    put(pos + i, v);
-                col += n;
-            } else {
-                int64_t n = code() + 2;
-                const int64_t offsets[] = {0,          1,           stride - 1, stride,
-                                           stride + 1, -stride - 1, -stride,    -stride + 1};
-                int64_t from = pos + offsets[a - 240];
-                int64_t i = 0;
-                for (; a != 240 && i + 4 <= n; i += 4) {
-                    uint8_t g[4] = {get(from + i), get(from + i + 1), get(from + i + 2),
-                                    get(from + i + 3)};
-                    for (int j = 0; j < 4; j++)
-                        put(pos + i + j, g[j]);
-                }
-                for (; a != 240 && i < n; i++)
-                    put(pos + i, get(from + i));
-                col += n;
-            }
-        }
-    }
+    kmov::test::reference_decode_frame(buffer, w, h, stride_of(w), codes);
     return buffer;
 }
 
