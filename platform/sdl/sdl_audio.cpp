@@ -108,31 +108,31 @@ void backend_audio_write(WAVEHDR *header) {
     SDL_UnlockAudioDevice(a.device);
 }
 
-void backend_audio_pause(void) {
+namespace {
+
+// Runs `change` on the device's state with the audio thread held off; does
+// nothing when no device is open.
+template <typename Change> void with_device_locked(Change change) {
     Audio &a = audio();
     if (a.device == 0)
         return;
     SDL_LockAudioDevice(a.device);
-    a.paused = 1;
+    change(a);
     SDL_UnlockAudioDevice(a.device);
+}
+
+} // namespace
+
+void backend_audio_pause(void) {
+    with_device_locked([](Audio &a) { a.paused = 1; });
 }
 
 void backend_audio_restart(void) {
-    Audio &a = audio();
-    if (a.device == 0)
-        return;
-    SDL_LockAudioDevice(a.device);
-    a.paused = 0;
-    SDL_UnlockAudioDevice(a.device);
+    with_device_locked([](Audio &a) { a.paused = 0; });
 }
 
 void backend_audio_reset(void) {
-    Audio &a = audio();
-    if (a.device == 0)
-        return;
-    SDL_LockAudioDevice(a.device);
-    return_all(a);
-    SDL_UnlockAudioDevice(a.device);
+    with_device_locked(return_all);
 }
 
 void backend_audio_close(void) {
