@@ -35,6 +35,7 @@ fs::path program_folder() {
 // places tried before.
 struct PlayerSearch {
     std::string found;
+    std::string variable; // the environment variable that named it, if one did
     std::vector<std::string> tried;
 };
 
@@ -46,6 +47,7 @@ PlayerSearch find_player_template(const std::string &out) {
     // it is missing, so that the error names it rather than another player.
     if (const char *named = std::getenv(variable); named != nullptr && *named != '\0') {
         search.found = named;
+        search.variable = variable;
         return search;
     }
     search.tried.push_back(std::string(variable) + " (not set)");
@@ -111,6 +113,7 @@ int command_make(const std::vector<std::string> &argv) {
     // The template is read and checked before the encode, which may take
     // minutes.
     std::string player_path = args.value("player");
+    std::string named_by; // "KMOV_PLAYER: " when the environment named it
     if (!args.has("player")) {
         PlayerSearch search = find_player_template(out);
         if (search.found.empty()) {
@@ -123,12 +126,14 @@ int command_make(const std::vector<std::string> &argv) {
                            " preset) or give --player PATH"});
         }
         player_path = search.found;
+        if (!search.variable.empty())
+            named_by = search.variable + ": ";
     }
     Expected<std::vector<uint8_t>> player = read_whole_file(player_path);
     if (!player)
-        return report("make", player.error());
+        return report("make", {named_by + player.error().message});
     if (Expected<StartupInfo> block = find_startup_block(*player); !block)
-        return report("make", {player_path + ": " + block.error().message});
+        return report("make", {named_by + player_path + ": " + block.error().message});
 
     Expected<EncodedMovie> encoded = run_encoder(args, *encode);
     if (!encoded)
