@@ -4,6 +4,7 @@
 #include "encode/audio_coder.h"
 #include "encode/encoder.h"
 #include "encode/stream_plan.h"
+#include "packer.h"
 #include "player/audio_decoder.h"
 #include "player/movie_format.h"
 #include "player/player_state.h"
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 
 namespace kmov {
 namespace {
@@ -115,11 +117,27 @@ Played play(const fs::path &path, const MovieHeader &h) {
     return out;
 }
 
+// Random bytes, the size of a small video file.
+void write_junk(const fs::path &path) {
+    std::mt19937 random(8);
+    std::ofstream out(path, std::ios::binary);
+    for (int i = 0; i < 5000; i++)
+        out.put(static_cast<char>(random()));
+}
+
 class Encode : public testing::Test {
   protected:
     fs::path folder_ = fs::temp_directory_path() / ("kmov-encode-" + std::to_string(getpid()));
     void SetUp() override { fs::create_directories(folder_); }
     void TearDown() override { fs::remove_all(folder_); }
+
+    // The names of the files in the folder (not below it).
+    std::set<std::string> names() const {
+        std::set<std::string> out;
+        for (const auto &entry : fs::directory_iterator(folder_))
+            out.insert(entry.path().filename().string());
+        return out;
+    }
 
     // Writes `frames` pictures as frame00.ppm, frame01.ppm, ...
     std::vector<std::string> pictures(int w, int h, int frames) {
@@ -316,6 +334,7 @@ TEST_F(Encode, BadInputsGiveAClearErrorAndNoOutput) {
         std::ofstream(folder_ / "notes.txt") << "not a picture at all\n";
         std::ofstream(folder_ / "empty.mp4");
     }
+    write_junk(folder_ / "junk.mp4");
     write_ppm(folder_ / "one.ppm", 8, 8, picture(8, 8, 0));
     {
         // A picture cut short inside its pixels, and a folder.
@@ -329,9 +348,12 @@ TEST_F(Encode, BadInputsGiveAClearErrorAndNoOutput) {
         {(folder_ / "missing.mp4").string(), "missing.mp4: no such file"},
         {(folder_ / "notes.txt").string(), "notes.txt: not a picture, video or sound file"},
         {(folder_ / "empty.mp4").string(), "empty.mp4: not a picture, video or sound file"},
+        {(folder_ / "junk.mp4").string(), "junk.mp4: not a picture, video or sound file"},
         {(folder_ / "cut.ppm").string(), "cut.ppm: no pictures to encode"},
         {(folder_ / "folder").string(), "folder: not a picture, video or sound file"},
         {(folder_ / "one.ppm").string() + " --start 5",
+         "no pictures to encode (zero-length video)"},
+        {(folder_ / "one.ppm").string() + " --duration 0",
          "no pictures to encode (zero-length video)"},
         {(folder_ / "one.ppm").string() + " --audio " + (folder_ / "missing.wav").string(),
          "missing.wav: no such file"},
@@ -354,6 +376,145 @@ TEST_F(Encode, BadInputsGiveAClearErrorAndNoOutput) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(fs::exists(out));
+}
+
+// kmov make: encode and pack in one step.
+
+std::string kmov_program() {
+    return std::string(KMOV_PROGRAM) + " ";
+}
+
+// Runs kmov with neither template variable set unless the line sets one.
+test::ProgramRun run_kmov(const std::string &arguments, const std::string &environment = "") {
+    return test::run_program("env -u KMOV_PLAYER -u KMOV_PLAYER_EXE " + environment + " " +
+                             kmov_program() + arguments);
+}
+
+TEST_F(Encode, MakeWritesWhatEncodeThenPackWriteAndVerifyAcceptsIt) {
+    pictures(20, 12, 4);
+    const std::string input = (folder_ / "frame%02d.ppm").string();
+    const std::string options = " --lossy 2 --dither ordered --title 'My clip'";
+    const fs::path program = folder_ / "clip";
+    // No --player: the player built beside this kmov.
+    test::ProgramRun made = run_kmov("make " + input + " -o " + program.string() + options);
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(made.err, "");
+    EXPECT_EQ(run_kmov("verify " + program.string()).status, 0);
+    EXPECT_EQ(fs::status(program).permissions() & fs::perms::all,
+              fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                  fs::perms::others_read | fs::perms::others_exec);
+
+    const fs::path movie = folder_ / "clip.kmov", packed = folder_ / "packed";
+    ASSERT_EQ(run_kmov("encode " + input + " -o " + movie.string() + " --lossy 2 --dither ordered")
+                  .status,
+              0);
+    ASSERT_EQ(run_kmov("pack " + std::string(KMOV_PLAYER_TEMPLATE) + " " + movie.string() + " -o " +
+                       packed.string() + " --title 'My clip'")
+                  .status,
+              0);
+    EXPECT_EQ(test::read_file(program), test::read_file(packed));
+    const std::vector<uint8_t> bytes = test::read_file(program);
+    Expected<StartupInfo> info = find_startup_block(bytes);
+    ASSERT_TRUE(info);
+    EXPECT_STREQ(info->block.window_title, "My clip");
+    EXPECT_EQ(info->block.movie_offset, fs::file_size(KMOV_PLAYER_TEMPLATE));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + info->block.movie_offset, bytes.end()),
+              test::read_file(movie));
+    // Nothing but the outputs: no movie file of make's own, no temporary file.
+    EXPECT_EQ(names(), (std::set<std::string>{"frame00.ppm", "frame01.ppm", "frame02.ppm",
+                                              "frame03.ppm", "clip", "clip.kmov", "packed"}));
+}
+
+// A stand-in template: `size` counting bytes with a startup block at 300.
+std::vector<uint8_t> fake_template(size_t size) {
+    std::vector<uint8_t> player = test::counting_bytes(size);
+    std::copy(STARTUP_MARKER, STARTUP_MARKER + STARTUP_MARKER_SIZE, player.begin() + 300);
+    std::fill(player.begin() + 316, player.begin() + 316 + STARTUP_BLOCK_SIZE, 0);
+    return player;
+}
+
+TEST_F(Encode, MakeTakesTheWindowsTemplateForNamesEndingInExe) {
+    const std::string input = pictures(8, 8, 1)[0];
+    const fs::path linux_player = folder_ / "linux-player", windows_player = folder_ / "win-player";
+    ASSERT_EQ(write_file_atomically(linux_player, fake_template(1500)), "");
+    ASSERT_EQ(write_file_atomically(windows_player, fake_template(2500)), "");
+    const std::string environment =
+        "KMOV_PLAYER=" + linux_player.string() + " KMOV_PLAYER_EXE=" + windows_player.string();
+    const struct {
+        std::string out, options;
+        const fs::path &player;
+        std::string title;
+    } cases[] = {
+        {"clip", "", linux_player, "clip"},
+        {"clip.exe", "", windows_player, "clip"},
+        {"CLIP.ExE", "", windows_player, "CLIP"},
+        {"clip.exe.bin", "", linux_player, "clip.exe"},
+        {"clip.exe", " --player " + linux_player.string(), linux_player, "clip"},
+        {"other", " --player " + windows_player.string() + " --title T", windows_player, "T"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.out + c.options);
+        const fs::path out = folder_ / c.out;
+        test::ProgramRun run =
+            run_kmov("make " + input + " -o " + out.string() + c.options, environment);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<uint8_t> bytes = test::read_file(out);
+        Expected<StartupInfo> info = find_startup_block(bytes);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(info->block.movie_offset, fs::file_size(c.player));
+        EXPECT_STREQ(info->block.window_title, c.title.c_str());
+        fs::remove(out);
+    }
+}
+
+TEST_F(Encode, MakeRefusesBadInputsAndTemplatesWithNoOutput) {
+    write_junk(folder_ / "junk.mp4");
+    const std::string one = pictures(8, 8, 1)[0];
+    // A kmov on its own, far from any build tree, finds no template.
+    fs::create_directory(folder_ / "alone");
+    fs::copy_file(KMOV_PROGRAM, folder_ / "alone" / "kmov");
+    fs::permissions(folder_ / "alone" / "kmov", fs::perms::owner_all);
+    const std::string alone = (folder_ / "alone" / "kmov").string();
+    const std::string missing = (folder_ / "missing").string();
+    const std::string out = (folder_ / "out").string();
+    const struct {
+        std::string command, message;
+    } cases[] = {
+        {"make " + missing + ".mp4 -o " + out, "missing.mp4: no such file"},
+        {"make " + (folder_ / "junk.mp4").string() + " -o " + out,
+         "junk.mp4: not a picture, video or sound file"},
+        {"make " + one + " --duration 0 -o " + out, "no pictures to encode (zero-length video)"},
+        {"make -o " + out, "no input"},
+        {"make " + one, "no output"},
+        {"make " + one + " --bits 5 -o " + out, "--bits takes 4 or 6"},
+        {"make " + one + " --player " + missing + " -o " + out,
+         "missing: No such file or directory"},
+        {"make " + one + " --player " + (folder_ / "junk.mp4").string() + " -o " + out,
+         "junk.mp4: no startup block"},
+        {"KMOV_PLAYER=" + missing + " " + kmov_program() + "make " + one + " -o " + out,
+         "KMOV_PLAYER: " + missing + ": No such file"},
+        {"make " + one + " -o " + missing + "/out", "cannot create"},
+    };
+    const std::set<std::string> before = names();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.command);
+        const bool own_program = c.command.starts_with("KMOV_");
+        test::ProgramRun run = own_program ? test::run_program(c.command) : run_kmov(c.command);
+        EXPECT_NE(run.status, 0);
+        EXPECT_THAT(run.err, HasSubstr("kmov make: "));
+        EXPECT_THAT(run.err, HasSubstr(c.message));
+        EXPECT_EQ(names(), before) << "output or temporary files were left";
+    }
+    for (const char *name : {"clip", "clip.exe"}) {
+        test::ProgramRun run =
+            test::run_program("env -u KMOV_PLAYER -u KMOV_PLAYER_EXE " + alone + " make " + one +
+                              " -o " + (folder_ / name).string());
+        EXPECT_NE(run.status, 0);
+        EXPECT_THAT(run.err, HasSubstr(std::string("no player template for ")));
+        EXPECT_THAT(run.err, HasSubstr((folder_ / "alone" / "kmovsp").string()));
+        EXPECT_THAT(run.err, HasSubstr("--player PATH"));
+        EXPECT_EQ(names(), before) << name;
+    }
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 // kmov encode INPUT... -o OUT.kmov [options]
-#include "cli.h"
 #include "commands.h"
-#include "encode/encoder.h"
+#include "encode_command.h"
 
 #include <chrono>
 #include <cmath>
@@ -13,33 +12,13 @@ namespace kmov {
 
 namespace {
 
-const std::vector<Arguments::Option> &encode_options() {
-    static const std::vector<Arguments::Option> options = {
-        {"o", true, "the movie to write", "OUT"},
-        {"size", true, "frame size (default: the input's, fitted inside 640x480)", "WxH"},
-        {"fps", true, "frames per second (default 15)", "N"},
-        {"start", true, "start this many seconds into the input", "T"},
-        {"duration", true, "take at most this many seconds", "T"},
-        {"no-audio", false, "leave the sound out"},
-        {"audio", true, "take the sound from this file", "FILE"},
-        {"rate", true, "sound samples per second (default 22050)", "N"},
-        {"bits", true, "bits per sound code, 4 or 6 (default 4)", "N"},
-        {"dither", true, "none, ordered or diffusion (default diffusion)", "KIND"},
-        {"palette", true, "use this palette: a kmov movie, a .gpl or a .pal", "FILE"},
-        {"lossy", true, "allow colour differences below this delta E (e.g. 2)", "LEVEL"},
-        {"json", false, "print a summary as JSON on stdout"},
-        {"progress", false, "show progress even when stderr is not a terminal"},
-        {"quiet", false, "show no progress"},
-        {"write-frames", true, "also write the decoded frames as raw RGB24", "FILE"},
-    };
-    return options;
-}
-
 Arguments encode_arguments() {
+    std::vector<Arguments::Option> options = {{"o", true, "the movie to write", "OUT"}};
+    options.insert(options.end(), encoder_options().begin(), encoder_options().end());
     return Arguments("encode", "INPUT... -o OUT.kmov [options]",
                      "Makes a movie from a video file, an image sequence (a pattern such as\n"
                      "frame%04d.png, or several image files in order) and sound.",
-                     encode_options());
+                     options);
 }
 
 std::optional<double> parse_seconds(const std::string &text) {
@@ -116,6 +95,10 @@ class ProgressBar {
     std::chrono::steady_clock::time_point start_, last_{};
 };
 
+bool shows_progress(const Arguments &args) {
+    return !args.has("quiet") && (args.has("progress") || isatty(STDERR_FILENO));
+}
+
 std::string json_number(double v, int digits) {
     if (std::isinf(v))
         return "null";
@@ -125,6 +108,27 @@ std::string json_number(double v, int digits) {
 }
 
 } // namespace
+
+const std::vector<Arguments::Option> &encoder_options() {
+    static const std::vector<Arguments::Option> options = {
+        {"size", true, "frame size (default: the input's, fitted inside 640x480)", "WxH"},
+        {"fps", true, "frames per second (default 15)", "N"},
+        {"start", true, "start this many seconds into the input", "T"},
+        {"duration", true, "take at most this many seconds", "T"},
+        {"no-audio", false, "leave the sound out"},
+        {"audio", true, "take the sound from this file", "FILE"},
+        {"rate", true, "sound samples per second (default 22050)", "N"},
+        {"bits", true, "bits per sound code, 4 or 6 (default 4)", "N"},
+        {"dither", true, "none, ordered or diffusion (default diffusion)", "KIND"},
+        {"palette", true, "use this palette: a kmov movie, a .gpl or a .pal", "FILE"},
+        {"lossy", true, "allow colour differences below this delta E (e.g. 2)", "LEVEL"},
+        {"json", false, "print a summary as JSON on stdout"},
+        {"progress", false, "show progress even when stderr is not a terminal"},
+        {"quiet", false, "show no progress"},
+        {"write-frames", true, "also write the decoded frames as raw RGB24", "FILE"},
+    };
+    return options;
+}
 
 Expected<EncodeOptions> parse_encode_options(const Arguments &args) {
     EncodeOptions options;
@@ -215,6 +219,34 @@ std::string encode_summary_json(const EncodeStats &s) {
     return out.str();
 }
 
+Expected<EncodedMovie> run_encoder(const Arguments &args, const EncodeOptions &options) {
+    ProgressBar bar(shows_progress(args));
+    Progress progress;
+    progress.update = [&](int pass, int done, int total, uint64_t bytes) {
+        if (pass == 2 && done == 1)
+            bar.finish_line();
+        bar.update(pass, done, total, bytes);
+    };
+    auto encoded = encode_movie(options, progress);
+    if (!encoded) {
+        bar.finish_line();
+        if (!options.frames_file.empty())
+            std::remove(options.frames_file.c_str());
+    }
+    return encoded;
+}
+
+void print_encode_summary(const Arguments &args, const std::string &out, const EncodeStats &stats) {
+    if (args.has("json"))
+        std::fputs(encode_summary_json(stats).c_str(), stdout);
+    else if (shows_progress(args))
+        std::fprintf(stderr, "%s: %d frames, %s, PSNR %.2f dB, SSIM %.4f%s\n", out.c_str(),
+                     stats.frames, megabytes(stats.movie_bytes).c_str(), stats.psnr, stats.ssim,
+                     stats.audio_snr
+                         ? (", sound SNR " + json_number(*stats.audio_snr, 1) + " dB").c_str()
+                         : "");
+}
+
 int command_encode(const std::vector<std::string> &argv) {
     Arguments args = encode_arguments();
     if (!args.parse(argv))
@@ -228,37 +260,16 @@ int command_encode(const std::vector<std::string> &argv) {
     auto options = parse_encode_options(args);
     if (!options)
         return report("encode", options.error());
-    const bool show = !args.has("quiet") && (args.has("progress") || isatty(STDERR_FILENO));
-    ProgressBar bar(show);
-    Progress progress;
-    progress.update = [&](int pass, int done, int total, uint64_t bytes) {
-        if (pass == 2 && done == 1)
-            bar.finish_line();
-        bar.update(pass, done, total, bytes);
-    };
-    auto encoded = encode_movie(*options, progress);
-    if (!encoded) {
-        bar.finish_line();
-        if (!options->frames_file.empty())
-            std::remove(options->frames_file.c_str());
+    auto encoded = run_encoder(args, *options);
+    if (!encoded)
         return report("encode", encoded.error());
-    }
     const std::string written = encoded->movie.write(args.value("o"));
     if (!written.empty()) {
         if (!options->frames_file.empty())
             std::remove(options->frames_file.c_str());
         return report("encode", {written});
     }
-    if (args.has("json"))
-        std::fputs(encode_summary_json(encoded->stats).c_str(), stdout);
-    else if (show)
-        std::fprintf(
-            stderr, "%s: %d frames, %s, PSNR %.2f dB, SSIM %.4f%s\n", args.value("o").c_str(),
-            encoded->stats.frames, megabytes(encoded->stats.movie_bytes).c_str(),
-            encoded->stats.psnr, encoded->stats.ssim,
-            encoded->stats.audio_snr
-                ? (", sound SNR " + json_number(*encoded->stats.audio_snr, 1) + " dB").c_str()
-                : "");
+    print_encode_summary(args, args.value("o"), encoded->stats);
     return 0;
 }
 

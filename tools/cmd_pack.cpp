@@ -3,6 +3,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "movie_input.h"
+#include "pack_command.h"
 #include "packer.h"
 
 #include <cstdio>
@@ -29,6 +30,35 @@ int parse(Arguments &args, const std::vector<std::string> &argv, size_t position
 
 } // namespace
 
+Arguments::Option title_option() {
+    return {"title", true, "window title in UTF-8 (default: OUT's name)", "TEXT"};
+}
+
+Expected<std::string> program_title(const Arguments &args, const std::string &out) {
+    std::string title =
+        args.has("title") ? args.value("title") : std::filesystem::path(out).stem().string();
+    std::optional<std::string> title_cp932 = utf8_to_cp932(title);
+    if (!title_cp932)
+        return Error{"the title has characters that code page 932 cannot hold"};
+    return *title_cp932;
+}
+
+std::optional<Error> write_program(const std::string &out, std::span<const uint8_t> player,
+                                   const std::string &player_name, std::span<const uint8_t> movie,
+                                   const std::string &movie_name, const std::string &title_cp932) {
+    Expected<std::vector<uint8_t>> packed = pack_movie(player, movie, title_cp932);
+    if (!packed) {
+        Error error = packed.error();
+        error.message =
+            (error.message.find("movie") != std::string::npos ? movie_name : player_name) + ": " +
+            error.message;
+        return error;
+    }
+    if (std::string error = write_file_atomically(out, *packed, true); !error.empty())
+        return Error{error};
+    return std::nullopt;
+}
+
 int command_pack(const std::vector<std::string> &argv) {
     Arguments args("pack", "PLAYER MOVIE -o OUT [--title TEXT]",
                    "Makes a self-playing program: copies the player template PLAYER (kmovsp or\n"
@@ -37,17 +67,15 @@ int command_pack(const std::vector<std::string> &argv) {
                    "block.",
                    {{"o", true, "the program to write", "OUT"},
                     {"output", true, "same as -o", "OUT"},
-                    {"title", true, "window title in UTF-8 (default: OUT's name)", "TEXT"}});
+                    title_option()});
     if (int code = parse(args, argv, 2, "pack"); code >= 0)
         return code;
     std::string out = args.value("o", args.value("output"));
     if (out.empty())
         return report("pack", {"needs -o OUT", 2});
-    std::string title =
-        args.has("title") ? args.value("title") : std::filesystem::path(out).stem().string();
-    std::optional<std::string> title_cp932 = utf8_to_cp932(title);
+    Expected<std::string> title_cp932 = program_title(args, out);
     if (!title_cp932)
-        return report("pack", {"the title has characters that code page 932 cannot hold"});
+        return report("pack", title_cp932.error());
 
     Expected<std::vector<uint8_t>> player = read_whole_file(args.positional()[0]);
     if (!player)
@@ -64,16 +92,9 @@ int command_pack(const std::vector<std::string> &argv) {
             return report("pack", {args.positional()[1] + ": a damaged movie: " + summary->damage +
                                    " (see kmov info)"});
     }
-    Expected<std::vector<uint8_t>> packed = pack_movie(*player, *movie, *title_cp932);
-    if (!packed) {
-        Error error = packed.error();
-        error.message = (error.message.find("movie") != std::string::npos ? args.positional()[1]
-                                                                          : args.positional()[0]) +
-                        ": " + error.message;
-        return report("pack", error);
-    }
-    if (std::string error = write_file_atomically(out, *packed, true); !error.empty())
-        return report("pack", {error});
+    if (std::optional<Error> error = write_program(out, *player, args.positional()[0], *movie,
+                                                   args.positional()[1], *title_cp932))
+        return report("pack", *error);
     return 0;
 }
 

@@ -17,6 +17,7 @@ struct Command {
 int command_info(const std::vector<std::string> &args);
 int command_encode(const std::vector<std::string> &args);
 int command_pack(const std::vector<std::string> &args);
+int command_make(const std::vector<std::string> &args);
 int command_verify(const std::vector<std::string> &args);
 int command_checksum(const std::vector<std::string> &args);
 int command_frames(const std::vector<std::string> &args);

@@ -10,6 +10,7 @@ const std::vector<Command> &commands() {
     static const std::vector<Command> list = {
         {"encode", "make a movie from video, images and sound", command_encode},
         {"pack", "append a movie to a player template: a self-playing program", command_pack},
+        {"make", "encode and pack in one step: a self-playing program", command_make},
         {"verify", "check a self-playing program as the player does", command_verify},
         {"info", "show a movie's header, palette, records and problems", command_info},
         {"frames", "extract the frames the player presents", command_frames},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <stdexcept>
 #include <string>
 
@@ -118,18 +119,19 @@ void FrameCoder::plan(RowPlan &plan, int row) {
     plan.from.assign(static_cast<size_t>(w) + 1, 0);
     plan.value.assign(static_cast<size_t>(w) + 1, 0);
 
-    // match[k][i]: operation k may leave column i as it must be; sources
-    // holds the value it leaves there.
-    match_.assign(static_cast<size_t>(K_COUNT) * static_cast<size_t>(w), 0);
+    // Bit k of match[i]: operation k may leave column i as it must be;
+    // sources holds the value it leaves there.
+    match_.assign(static_cast<size_t>(w), 0);
+    uint16_t *__restrict match = match_.data();
     if (lossy)
-        sources_.assign(match_.size(), 0);
+        sources_.assign(static_cast<size_t>(K_COUNT) * static_cast<size_t>(w), 0);
     const ptrdiff_t s = stride_;
     const ptrdiff_t start = static_cast<ptrdiff_t>(row) * s;
     const uint8_t *bytes = model_.bytes().data();
     for (int k = 0; k < K_COUNT; k++) {
         if (k == K_FILL && lossy)
             continue; // the fill value depends on the path: handled below
-        uint8_t *m = match_.data() + static_cast<size_t>(k) * static_cast<size_t>(w);
+        const uint16_t bit = static_cast<uint16_t>(1u << k);
         uint8_t *sv =
             lossy ? sources_.data() + static_cast<size_t>(k) * static_cast<size_t>(w) : nullptr;
         // Inside the row every source is a pixel of this row (fill), of
@@ -166,11 +168,14 @@ void FrameCoder::plan(RowPlan &plan, int row) {
             if (lossy) {
                 for (int i = 1; i < w - 1; i++) {
                     sv[i] = from[i];
-                    m[i] = tolerance_[t[i] * PALETTE + from[i]];
+                    if (tolerance_[t[i] * PALETTE + from[i]])
+                        match[i] |= bit;
                 }
             } else {
-                for (int i = 1; i < w - 1; i++)
-                    m[i] = from[i] == t[i];
+                const uint8_t *__restrict a = from;
+                const uint8_t *__restrict b = t;
+                for (int i = 1; i < w - 1; i++) // without a branch: equality is random
+                    match[i] = static_cast<uint16_t>(match[i] | (bit * (a[i] == b[i])));
             }
         }
         for (int i = 0; i < w; i += (inside && i == 0 && w > 1) ? w - 1 : 1) {
@@ -179,13 +184,16 @@ void FrameCoder::plan(RowPlan &plan, int row) {
                 continue;
             if (lossy)
                 sv[i] = v;
-            m[i] = lossy ? tolerance_[t[i] * PALETTE + v] : v == t[i];
+            if (lossy ? tolerance_[t[i] * PALETTE + v] != 0 : v == t[i])
+                match[i] |= bit;
         }
     }
 
     // Windows of run starts per operation: run_start[k] is the first column
     // of the current stretch that k may cover; the deque holds candidate
-    // starts in that stretch by increasing best[].
+    // starts in that stretch by increasing best[]. Only the operations that
+    // match a column are visited there, in order; a stretch starts where an
+    // operation matches and did not at the column before.
     std::array<int32_t, K_COUNT> run_start{};
     std::array<int, K_COUNT> longest{};
     for (int k = 0; k < K_COUNT; k++)
@@ -203,21 +211,23 @@ void FrameCoder::plan(RowPlan &plan, int row) {
     }
 
     int32_t *best = plan.best.data();
+    uint32_t before = 0; // the operations that matched the column before
     for (int q = 1; q <= w; q++) {
         const int i = q - 1;
         int32_t b = best[i] + 1;
         uint8_t b_op = K_LITERAL;
         int32_t b_from = i;
         uint8_t b_value = t[i];
-        for (int k = 0; k < K_COUNT; k++) {
-            if (k == K_FILL && lossy)
-                continue;
+        const uint32_t here = match[i];
+        for (uint32_t fresh = here & ~before; fresh != 0; fresh &= fresh - 1) {
+            const int k = std::countr_zero(fresh);
+            run_start[k] = i;
+            head[k] = tail[k] = 0;
+        }
+        before = here;
+        for (uint32_t left = here; left != 0; left &= left - 1) {
+            const int k = std::countr_zero(left);
             int32_t *dq = deques_.data() + static_cast<size_t>(k) * (static_cast<size_t>(w) + 1);
-            if (!match_[static_cast<size_t>(k) * static_cast<size_t>(w) + static_cast<size_t>(i)]) {
-                run_start[k] = q;
-                head[k] = tail[k] = 0;
-                continue;
-            }
             const int32_t p_new = q - 2;
             if (p_new >= run_start[k]) {
                 while (tail[k] > head[k] && best[dq[tail[k] - 1]] >= best[p_new])
@@ -276,6 +286,9 @@ void FrameCoder::plan(RowPlan &plan, int row) {
         plan.from[q] = b_from;
         plan.value[q] = b_value;
     }
+    for (int k = 0; k < K_COUNT; k++)
+        if (!(before & (1u << k)) && !(k == K_FILL && lossy))
+            run_start[k] = w; // no stretch reaches the row's end
     plan.run_start = run_start;
 }
 

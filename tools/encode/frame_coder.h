@@ -103,7 +103,7 @@ class FrameCoder {
     const uint8_t *tolerance_ = nullptr;
     RowPlan plans_[3]; // this row, the next row, the next row after a trial run
     // Scratch of the row programme.
-    std::vector<uint8_t> match_;   // per operation, per column: may it stand there
+    std::vector<uint16_t> match_;  // per column, a bit per operation: may it stand there
     std::vector<uint8_t> sources_; // per operation, per column: the value it leaves
     std::vector<int32_t> deques_;  // per operation: candidate run starts
     struct FillStart {

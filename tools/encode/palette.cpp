@@ -157,7 +157,7 @@ Expected<Palette> load_palette(const std::string &path) {
 
 Remapper::Remapper(const Palette &palette, Dither dither, int width, int height)
     : palette_(palette), dither_(dither), width_(width), height_(height), cell_start_(CELLS, -1),
-      cell_count_(CELLS, 0) {
+      cell_count_(CELLS, 0), exact_(size_t{1} << 24, UNKNOWN) {
     // The ordered dither's amplitude: the typical distance between a
     // palette colour and its nearest neighbour, per channel.
     double total = 0;
@@ -210,6 +210,13 @@ const std::vector<uint8_t> &Remapper::candidates(int cell) {
 }
 
 uint8_t Remapper::nearest(int r, int g, int b) {
+    uint8_t &known = exact_[static_cast<size_t>(r << 16 | g << 8 | b)];
+    if (known == UNKNOWN)
+        known = search_nearest(r, g, b);
+    return known;
+}
+
+uint8_t Remapper::search_nearest(int r, int g, int b) {
     const int cell = cell_of(r, g, b);
     if (cell_start_[static_cast<size_t>(cell)] < 0) {
         const std::vector<uint8_t> &list = candidates(cell);

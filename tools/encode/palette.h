@@ -61,6 +61,7 @@ class Remapper {
 
   private:
     const std::vector<uint8_t> &candidates(int cell);
+    uint8_t search_nearest(int r, int g, int b);
 
     Palette palette_;
     Dither dither_;
@@ -69,6 +70,10 @@ class Remapper {
     std::vector<int32_t> cell_start_; // per 6-bit cell: offset into cell_list_, -1 unknown
     std::vector<uint8_t> cell_count_;
     std::vector<uint8_t> cell_list_;
+    // Per 24-bit colour: the nearest index once searched (a palette index is
+    // below 240, so UNKNOWN cannot be one).
+    static constexpr uint8_t UNKNOWN = 0xFF;
+    std::vector<uint8_t> exact_;
     std::vector<uint8_t> scratch_;
     // Per pixel: the source colour when its index was last chosen, and it.
     std::vector<uint8_t> reference_;

@@ -1,0 +1,32 @@
+// What `kmov pack` and `kmov make` share: the window title and writing the
+// self-playing program.
+#ifndef KMOV_TOOLS_PACK_COMMAND_H
+#define KMOV_TOOLS_PACK_COMMAND_H
+
+#include "cli.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace kmov {
+
+// The --title option as both commands take it.
+Arguments::Option title_option();
+
+// The window title in code page 932: --title's text, else OUT's file name
+// without its extension.
+Expected<std::string> program_title(const Arguments &args, const std::string &out);
+
+// Appends `movie` to the template `player` (replacing a packed program's
+// movie), writes the startup block and writes the program to `out`
+// through a temporary file beside it, mode 0755. Errors name the template
+// or the movie by the names given.
+std::optional<Error> write_program(const std::string &out, std::span<const uint8_t> player,
+                                   const std::string &player_name, std::span<const uint8_t> movie,
+                                   const std::string &movie_name, const std::string &title_cp932);
+
+} // namespace kmov
+
+#endif
