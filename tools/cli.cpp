@@ -45,7 +45,7 @@ bool Arguments::parse(const std::vector<std::string> &argv) {
         }
         if (!option->takes_value) {
             if (inline_value) {
-                error_ = "option --" + name + " takes no value";
+                error_ = "option " + arg.substr(0, arg.find('=')) + " takes no value";
                 return false;
             }
             values_.emplace(name, "");
@@ -56,7 +56,7 @@ bool Arguments::parse(const std::vector<std::string> &argv) {
         } else if (i + 1 < argv.size()) {
             values_.emplace(name, argv[++i]);
         } else {
-            error_ = "option --" + name + " needs a value";
+            error_ = "option " + arg + " needs a value";
             return false;
         }
     }
@@ -69,7 +69,8 @@ std::string Arguments::help_text() const {
     if (!options_.empty()) {
         out << "\noptions:\n";
         for (const Option &option : options_) {
-            std::string left = "--" + option.name;
+            // One-letter options are written as they are usually typed: -o.
+            std::string left = (option.name.size() == 1 ? "-" : "--") + option.name;
             if (option.takes_value)
                 left += " " + option.value_name;
             out << "  " << left;
