@@ -7,13 +7,16 @@
 #   synth  FFmpeg's testsrc2 animation
 #   still  a photograph with a small moving square
 # For each: bytes, SSIM against the true-colour source (FFmpeg's ssim
-# filter, the same for every encoder), encode seconds, and the ratios
-# kmov/GIF. kmov is run lossless and with --lossy.
+# filter, the same for every encoder), encode seconds, decode seconds of
+# the 97 frames (kmov's by the player through bench_player when the bench
+# preset is built, GIF's by FFmpeg on one thread), and the ratios kmov/GIF.
+# kmov is run lossless and with --lossy.
 #
 # usage: bench/encode_vs_gif.sh [KMOV] [WORKDIR]
 #   KMOV     the kmov program (default build/native/tools/kmov)
 #   WORKDIR  where sources and outputs go (default a fresh temporary folder)
 #   LOSSY    the --lossy level to compare as well (default 3)
+#   BENCH_PLAYER  the bench_player program (default build/bench/bench/bench_player)
 set -euo pipefail
 
 KMOV=${1:-build/native/tools/kmov}
@@ -60,6 +63,17 @@ ssim_of() { # INPUT_ARGS... -- SOURCE
         sed -n 's/.* All:\([0-9.]*\).*/\1/p' | tail -1
 }
 
+# Seconds the player takes over a kmov movie's frames, from player_open to
+# the last present, with nothing waiting (the bench preset's bench_player);
+# "-" when that is not built.
+BENCH_PLAYER=${BENCH_PLAYER:-build/bench/bench/bench_player}
+kmov_decode_seconds() {
+    [ -x "$BENCH_PLAYER" ] || { echo -; return; }
+    KMOV_BENCH_MOVIE="$1" "$BENCH_PLAYER" --benchmark_filter=BM_play_movie \
+        --benchmark_format=csv 2>/dev/null |
+        awk -F, '/BM_play_movie/ { printf "%.3f", $4 / ($5 == "ms" ? 1e3 : $5 == "us" ? 1e6 : 1e9) }'
+}
+
 # Decode seconds of FFmpeg's GIF decoder on one thread (user time).
 gif_decode_seconds() {
     ffmpeg -hide_banner -nostats -threads 1 -benchmark -i "$1" -f null - 2>&1 |
@@ -82,7 +96,8 @@ for name in pan synth still; do
         bytes=$(stat -c %s "$WORK/$name.$mode.kmov")
         ssim=$(ssim_of -f rawvideo -pix_fmt rgb24 -s 640x480 -r 15 -i "$WORK/$name.$mode.rgb" -- "$src")
         secs=$(elapsed "$t0" "$t1")
-        printf '%-6s %-16s %10d %8.5f %8.2f %9s\n' "$name" "kmov $mode" "$bytes" "$ssim" "$secs" "-"
+        printf '%-6s %-16s %10d %8.5f %8.2f %9s\n' "$name" "kmov $mode" "$bytes" "$ssim" "$secs" \
+            "$(kmov_decode_seconds "$WORK/$name.$mode.kmov")"
         rows+=("$name kmov_$mode $bytes $ssim $secs")
         rm -f "$WORK/$name.$mode.rgb"
     done
