@@ -63,10 +63,11 @@ void write_wav(const fs::path &path, int rate, const std::vector<int16_t> &sampl
     out.write(reinterpret_cast<const char *>(samples.data()), bytes);
 }
 
-// What the player makes of a movie's records: every frame decoded by its
-// video decoder, every block by its sound decoder, taken from its ring.
+// What the player makes of a movie's records: every frame it shows, decoded
+// by its video decoder, every block by its sound decoder, taken from its
+// ring.
 struct Played {
-    std::vector<std::vector<uint8_t>> frames; // pixels without padding
+    std::vector<std::vector<uint8_t>> frames; // shown by each "vblt", without padding
     std::vector<int16_t> samples;
     std::vector<uint32_t> tags;
 };
@@ -93,6 +94,7 @@ Played play(const fs::path &path, const MovieHeader &h) {
             frame_bits = buffer.data();
             width = h.width, height = h.height, row_stride = stride;
             decode_video_frame();
+        } else if (kmov_cmd == TAG_VBLT) {
             std::vector<uint8_t> pixels;
             for (int y = 0; y < h.height; y++)
                 pixels.insert(pixels.end(), buffer.begin() + y * stride,
@@ -191,6 +193,33 @@ TEST_F(Encode, FewColourPicturesComeBackExactlyThroughThePlayersDecoders) {
         ASSERT_EQ(played.samples.size(), tone.size());
         EXPECT_GT(audio_snr(tone, played.samples), 20);
         EXPECT_NEAR(audio_snr(tone, played.samples), *encoded->stats.audio_snr, 1e-9);
+    }
+}
+
+TEST_F(Encode, AFrameThatChangesNothingIsShownAgainWithoutAPayload) {
+    // Frames 0, 1, 1, 1, 2: the repeats need a "vblt" and nothing else.
+    const int w = 20, h = 9;
+    const int source_frame[] = {0, 1, 1, 1, 2};
+    EncodeOptions options;
+    for (int f = 0; f < 5; f++) {
+        const fs::path path = folder_ / ("still" + std::to_string(f) + ".ppm");
+        write_ppm(path, w, h, picture(w, h, source_frame[f]));
+        options.inputs.push_back(path.string());
+    }
+    options.sound = false;
+    auto encoded = encode_movie(options);
+    ASSERT_TRUE(encoded) << encoded.error().message;
+    const fs::path out = folder_ / "movie.kmov";
+    ASSERT_EQ(encoded->movie.write(out), "");
+    Played played = play(out, encoded->movie.header());
+    EXPECT_EQ(std::count(played.tags.begin(), played.tags.end(), TAG_VDAT), 3);
+    EXPECT_EQ(std::count(played.tags.begin(), played.tags.end(), TAG_VBLT), 5);
+    ASSERT_EQ(played.frames.size(), 5u);
+    for (int f = 0; f < 5; f++) {
+        std::vector<Rgb> shown;
+        for (uint8_t index : played.frames[static_cast<size_t>(f)])
+            shown.push_back(encoded->movie.palette()[index]);
+        EXPECT_EQ(shown, picture(w, h, source_frame[f])) << "frame " << f;
     }
 }
 

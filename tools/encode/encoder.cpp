@@ -215,6 +215,7 @@ Expected<EncodedMovie> encode_movie(const EncodeOptions &options, const Progress
         }
         remapper.remap(rgba.data(), indices);
         std::vector<uint8_t> codes = coder.code_frame(indices, f == 0, coder_options);
+        const std::vector<uint8_t> before = check.buffer();
         const std::string fault = check.decode(codes);
         const std::vector<uint8_t> shown = check.pixels();
         if (!fault.empty() || check.buffer() != coder.model().bytes())
@@ -230,6 +231,11 @@ Expected<EncodedMovie> encode_movie(const EncodeOptions &options, const Progress
         if (frames_out && std::fwrite(decoded_rgb.data(), 1, decoded_rgb.size(),
                                       frames_out.get()) != decoded_rgb.size())
             return Error{options.frames_file + ": cannot write"};
+        // A frame that changes nothing (a still stretch) is only shown again:
+        // its "vblt" needs no "vdat", which at 640 pixels a row would cost
+        // at least 6 bytes a row in skips.
+        if (f > 0 && check.buffer() == before)
+            codes.clear();
         video_bytes += codes.size();
         payloads.push_back(std::move(codes));
         if (progress.update)
@@ -279,7 +285,10 @@ Expected<EncodedMovie> encode_movie(const EncodeOptions &options, const Progress
     for (int f = 0; f < frames; f++) {
         const uint32_t show =
             f == 0 ? 0 : frame_time_ms(f, options.fps) - frame_time_ms(f - 1, options.fps);
-        movie.frame(payloads[static_cast<size_t>(f)], 0, show);
+        if (payloads[static_cast<size_t>(f)].empty())
+            movie.add(TAG_VBLT, show);
+        else
+            movie.frame(payloads[static_cast<size_t>(f)], 0, show);
         if (f == 0 && !sound.empty())
             movie.add(TAG_ASTA, 0);
         for (const AudioBlock &block : blocks_after[static_cast<size_t>(f)])
