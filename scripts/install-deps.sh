@@ -7,7 +7,7 @@ build_packages=(
     cmake make g++ pkg-config
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    libsdl2-dev libpng-dev
+    libsdl2-dev libx11-dev libpng-dev
     libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
     libimagequant-dev
 )

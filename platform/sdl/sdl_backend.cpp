@@ -12,6 +12,7 @@
 // names them, so the program's CreateWindowExA fails instead of running
 // unseen.
 #include "sdl_backend.h"
+#include "sdl_x11.h"
 
 #include "../core/backend.h"
 #include "../core/core.h"
@@ -229,6 +230,10 @@ void handle_event(const SDL_Event &event) {
     case SDL_WINDOWEVENT_CLOSE:
         platform_post_message(window, WM_CLOSE, 0, 0);
         break;
+    case SDL_WINDOWEVENT_SHOWN:
+        // SDL sets hints of its own while it maps the window.
+        sdl_x11_offer_no_maximize(data->window);
+        break;
     case SDL_WINDOWEVENT_EXPOSED:
         present_all(data);
         InvalidateRect(window, nullptr, FALSE);
@@ -382,7 +387,7 @@ int backend_window_created(HWND window) {
     data->outer = record->outer;
     int width = at_least_one(record->client_width);
     int height = at_least_one(record->client_height);
-    // Fixed size (not resizable: SDL then offers no maximize), hidden until
+    // Fixed size (not resizable, and no maximize offered), hidden until
     // ShowWindow.
     data->window = SDL_CreateWindow(to_utf8(record->title).c_str(), client_x(record),
                                     client_y(record), width, height, SDL_WINDOW_HIDDEN);
@@ -393,6 +398,7 @@ int backend_window_created(HWND window) {
         platform_set_error(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
+    sdl_x11_offer_no_maximize(data->window);
     resize_pixels(data, width, height);
     apply_icon(data);
     record->backend = data;

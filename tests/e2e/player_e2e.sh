@@ -108,6 +108,10 @@ if [[ -n $title ]]; then
     got=$(e2e_title "$win")
     [[ $got == "$title" ]] || e2e_fail "title '$got', not '$title'"
 fi
+# What the window manager lets the user do: minimize, but not maximize.
+actions=$(xprop -id "$win" _NET_WM_ALLOWED_ACTIONS)
+[[ $actions == *_NET_WM_ACTION_MINIMIZE* ]] || e2e_fail "the window cannot be minimized: $actions"
+[[ $actions != *MAXIMIZE* ]] || e2e_fail "the window can be maximized: $actions"
 
 e2e_wait 10 shot_is_a_frame || e2e_fail "a shot of the playing movie is none of its frames: $(explain_shot)"
 e2e_log "playing: frame $E2E_OUT on the screen"
