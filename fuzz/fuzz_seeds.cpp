@@ -115,7 +115,7 @@ void movie_seeds(const std::string &name, const Bytes &movie) {
     Bytes with_modes = movie;
     with_modes.push_back(0x07);
     seed("movie", name + "-box-up", with_modes);
-    seed("inspect", name, movie);
+    seed("reader", name, movie);
 }
 
 void video_seed(const std::string &name, int w, int h, uint8_t flags, int32_t length,
@@ -159,7 +159,7 @@ uint32_t be32(const Bytes &bytes, size_t at) {
 }
 
 // A movie given on the command line (the demo): its first records up to a
-// few kilobytes, closed with an end record, for the movie and inspect
+// few kilobytes, closed with an end record, for the movie and reader
 // corpora (the fuzzers take inputs of limited size); its smaller frames for
 // the video decoder; its first sound blocks for the audio decoder.
 void given_movie_seeds(const std::string &name, const Bytes &movie) {
@@ -230,7 +230,7 @@ int main(int argc, char **argv) {
     kmov::Expected<Bytes> packed = kmov::pack_movie(plain, movie, "seed");
     if (packed) {
         seed("startup", "packed", *packed);
-        seed("inspect", "packed", *packed);
+        seed("reader", "packed", *packed);
         Bytes damaged = *packed;
         damaged[damaged.size() - 100] ^= 0x10;
         seed("startup", "packed-damaged", damaged);

@@ -11,7 +11,7 @@
 #   build/fuzz/fuzz/fuzz_movie build/fuzz/findings/fuzz_movie-crash-...
 #
 # Usage: scripts/fuzz.sh [SECONDS] [TARGET...]   (targets: movie video_decoder
-#        audio_decoder inspect startup; default all)
+#        audio_decoder reader startup; default all)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,7 +19,7 @@ seconds=${1:-45}
 shift || true
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-    targets=(movie video_decoder audio_decoder inspect startup)
+    targets=(movie video_decoder audio_decoder reader startup)
 fi
 
 out=build/fuzz
@@ -45,7 +45,7 @@ fi
 }
 
 # Per target: inputs up to this many bytes.
-declare -A max_len=([movie]=65536 [video_decoder]=24576 [audio_decoder]=4096 [inspect]=65536
+declare -A max_len=([movie]=65536 [video_decoder]=24576 [audio_decoder]=4096 [reader]=65536
     [startup]=16384)
 
 findings=0

@@ -16,7 +16,7 @@ namespace {
     kmov::fuzz::finding("the reader reported through the player's error box");
 }
 
-void inspect(const char *path, std::optional<uint64_t> offset) {
+void read_movie(const char *path, std::optional<uint64_t> offset) {
     kmov::Expected<kmov::MovieLocation> location = kmov::locate_movie(path, offset);
     if (!location)
         return;
@@ -32,10 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     headless_reset();
     headless_set_message_box_echo(0);
     headless_set_message_box_hook(box_shown);
-    inspect(path, std::nullopt);
+    read_movie(path, std::nullopt);
     uint64_t offset = 0;
     for (size_t i = 0; i < 4 && i < size; i++)
         offset |= static_cast<uint64_t>(data[i]) << (8 * i);
-    inspect(path, offset % (size + 2)); // up to one byte beyond the end, which is refused
+    read_movie(path, offset % (size + 2)); // up to one byte beyond the end, which is refused
     return 0;
 }
