@@ -52,12 +52,13 @@ PlayerSearch find_player_template(const std::string &out) {
     }
     search.tried.push_back(std::string(variable) + " (not set)");
     if (const fs::path kmov_folder = program_folder(); !kmov_folder.empty()) {
-        const std::vector<fs::path> places =
-            exe ? std::vector<fs::path>{kmov_folder / "kmovsp.exe", kmov_folder / ".." / ".." /
-                                                                        "windows" / "app" /
-                                                                        "kmovsp.exe"}
-                : std::vector<fs::path>{kmov_folder / "kmovsp",
-                                        kmov_folder / ".." / "app" / "kmovsp"};
+        // Beside kmov; where an installed kmov's templates are (bin/ and
+        // share/kmov/ under one prefix, wherever it was moved); the build tree.
+        const char *name = exe ? "kmovsp.exe" : "kmovsp";
+        const std::vector<fs::path> places = {
+            kmov_folder / name, kmov_folder / ".." / "share" / "kmov" / name,
+            exe ? kmov_folder / ".." / ".." / "windows" / "app" / name
+                : kmov_folder / ".." / "app" / name};
         for (const fs::path &place : places) {
             const fs::path normal = place.lexically_normal();
             std::error_code code;
@@ -89,6 +90,7 @@ int command_make(const std::vector<std::string> &argv) {
         "first of:\n"
         "  KMOV_PLAYER (or KMOV_PLAYER_EXE for .exe), when set\n"
         "  kmovsp (kmovsp.exe) in kmov's own folder\n"
+        "  ../share/kmov/kmovsp (kmovsp.exe) from kmov's folder: an installed kmov\n"
         "  the build tree kmov was built in: ../app/kmovsp from kmov's folder (for .exe\n"
         "  ../../windows/app/kmovsp.exe, the windows preset's build beside it)",
         options);

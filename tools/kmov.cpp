@@ -1,5 +1,6 @@
 // kmov: makes, packs, inspects and extracts self-playing movies.
 #include "commands.h"
+#include "kmov_version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -41,7 +42,7 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("kmov 0.1.0\n");
+        std::printf("kmov %s\n", KMOV_VERSION);
         return 0;
     }
     std::vector<std::string> args(argv + 2, argv + argc);
