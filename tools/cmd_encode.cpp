@@ -196,6 +196,12 @@ Expected<EncodeOptions> parse_encode_options(const Arguments &args) {
             return Error{"--lossy takes a colour difference from 0 to 100 (delta E)", 2};
     }
     options.frames_file = args.value("write-frames");
+    std::vector<std::string> inputs = options.inputs;
+    inputs.push_back(options.audio_file);
+    inputs.push_back(options.palette_file);
+    if (std::optional<Error> error =
+            refuse_output_over_input({args.value("o"), options.frames_file}, inputs))
+        return *error;
     return options;
 }
 
