@@ -6,6 +6,7 @@
 #include "packer.h"
 #include "pe_resources.h"
 #include "res/window_icon.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -541,6 +542,56 @@ TEST(LinuxIcon, PackedProgramCarriesThePicture) {
     Expected<std::vector<uint8_t>> refused = brand_program(*player, branding);
     ASSERT_FALSE(refused);
     EXPECT_NE(refused.error().message.find("only the Windows player"), std::string::npos);
+}
+
+// ---- kmov pack and kmov make ---------------------------------------------------------------
+
+TEST(PackBranding, BrandsOrLeavesNothingBehind) {
+    namespace fs = std::filesystem;
+    test::TempFile picture("picture.png", icon_png(filled(40, 40, 0xcc2244ff)));
+    const fs::path folder = picture.folder();
+    const std::vector<uint8_t> tiny_png = icon_png(filled(20, 20, 0xffffffff));
+    std::ofstream(folder / "tiny.png", std::ios::binary)
+        .write(reinterpret_cast<const char *>(tiny_png.data()), long(tiny_png.size()));
+    std::ofstream(folder / "junk.png") << "not a picture";
+    const std::string kmov = KMOV_PROGRAM, player = KMOV_LINUX_TEMPLATE;
+    const std::string movie = (folder / "movie.kmov").string(), out = (folder / "out").string();
+    test::ProgramRun encoded =
+        test::run_program(kmov + " encode " + picture.path().string() + " -o " + movie);
+    ASSERT_EQ(encoded.status, 0) << encoded.err;
+
+    const std::string tiny = (folder / "tiny.png").string(), junk = (folder / "junk.png").string();
+    struct Case {
+        std::string command;
+        int status;
+        const char *message;
+    } cases[] = {
+        {"pack " + player + " " + movie + " --icon " + tiny, 1, "at least 32x32"},
+        {"pack " + player + " " + movie + " --icon " + junk, 1, "not a picture"},
+        {"pack " + player + " " + movie + " --icon " + (folder / "none.png").string(), 1,
+         "no such file"},
+        {"pack " + player + " " + movie + " --version-info Colour=red", 2, "unknown key 'Colour'"},
+        {"pack " + player + " " + movie + " --version-info Company=Acme", 1,
+         "only the Windows player"},
+        {"make " + picture.path().string() + " --player " + player + " --icon " + tiny, 1,
+         "at least 32x32"},
+    };
+    for (const Case &c : cases) {
+        test::ProgramRun run = test::run_program(kmov + " " + c.command + " -o " + out);
+        EXPECT_EQ(run.status, c.status) << c.command << ": " << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.command << ": " << run.err;
+        EXPECT_FALSE(fs::exists(out)) << c.command;
+    }
+
+    test::ProgramRun packed =
+        test::run_program(kmov + " pack " + player + " " + movie + " --icon " +
+                          picture.path().string() + " -o " + out);
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    EXPECT_EQ(test::run_program(kmov + " verify " + out).status, 0);
+    std::vector<uint8_t> program = test::read_file(out);
+    Expected<size_t> record = find_window_icon(program);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(get32(program, *record + 8 + 4 * (32 * 64 + 32)), 0xffcc2244u);
 }
 
 } // namespace

@@ -81,12 +81,17 @@ int command_make(const std::vector<std::string> &argv) {
         {"player", true, "the player template (default: see above)", "PATH"},
     };
     options.insert(options.end(), encoder_options().begin(), encoder_options().end());
+    for (const Arguments::Option &option : branding_options())
+        options.push_back(option);
     Arguments args(
-        "make", "INPUT... -o OUT [--title TEXT] [--player PATH] [encode options]",
+        "make",
+        "INPUT... -o OUT [--title TEXT] [--player PATH] [--icon FILE] [--version-info TEXT] "
+        "[encode options]",
         "Makes a self-playing program from video, images and sound in one step: encodes\n"
         "as kmov encode does and packs the movie as kmov pack does, without a movie\n"
         "file between them. OUT ending in .exe (in any case) takes the Windows player,\n"
-        "any other name the Linux one. Unless --player names it, the template is the\n"
+        "any other name the Linux one. --icon and --version-info brand the program as\n"
+        "kmov pack does. Unless --player names it, the template is the\n"
         "first of:\n"
         "  KMOV_PLAYER (or KMOV_PLAYER_EXE for .exe), when set\n"
         "  kmovsp (kmovsp.exe) in kmov's own folder\n"
@@ -134,11 +139,17 @@ int command_make(const std::vector<std::string> &argv) {
     if (std::optional<Error> error =
             refuse_output_over_input({out, encode->frames_file}, {player_path}))
         return report("make", *error);
+    Expected<Branding> branding = parse_branding(args, out);
+    if (!branding)
+        return report("make", branding.error());
     Expected<std::vector<uint8_t>> player = read_whole_file(player_path);
     if (!player)
         return report("make", {named_by + player.error().message});
     if (Expected<StartupInfo> block = find_startup_block(*player); !block)
         return report("make", {named_by + player_path + ": " + block.error().message});
+    player = brand_program(*player, *branding);
+    if (!player)
+        return report("make", {named_by + player_path + ": " + player.error().message});
 
     Expected<EncodedMovie> encoded = run_encoder(args, *encode);
     if (!encoded)

@@ -34,6 +34,34 @@ Arguments::Option title_option() {
     return {"title", true, "window title in UTF-8 (default: OUT's name)", "TEXT"};
 }
 
+std::vector<Arguments::Option> branding_options() {
+    return {{"icon", true,
+             "the program's icon: a PNG, ICO or any picture FFmpeg reads, at least 32x32", "FILE"},
+            {"version-info", true,
+             "the Windows program's version resource: "
+             "\"Company=..;Product=..;Version=1.2.3;Copyright=..;Description=..\"",
+             "TEXT"}};
+}
+
+Expected<Branding> parse_branding(const Arguments &args, const std::string &out) {
+    Branding branding;
+    if (args.has("icon")) {
+        Expected<RgbaImage> picture = icon_read_picture(args.value("icon"));
+        if (!picture)
+            return picture.error();
+        branding.icon = std::move(*picture);
+    }
+    if (args.has("version-info")) {
+        std::string title =
+            args.has("title") ? args.value("title") : std::filesystem::path(out).stem().string();
+        Expected<VersionInfo> version = parse_version_info(args.value("version-info"), title, out);
+        if (!version)
+            return version.error();
+        branding.version = std::move(*version);
+    }
+    return branding;
+}
+
 Expected<std::string> program_title(const Arguments &args, const std::string &out) {
     std::string title =
         args.has("title") ? args.value("title") : std::filesystem::path(out).stem().string();
@@ -60,14 +88,18 @@ std::optional<Error> write_program(const std::string &out, std::span<const uint8
 }
 
 int command_pack(const std::vector<std::string> &argv) {
-    Arguments args("pack", "PLAYER MOVIE -o OUT [--title TEXT]",
+    std::vector<Arguments::Option> options = {{"o", true, "the program to write", "OUT"},
+                                              {"output", true, "same as -o", "OUT"},
+                                              title_option()};
+    for (const Arguments::Option &option : branding_options())
+        options.push_back(option);
+    Arguments args("pack", "PLAYER MOVIE -o OUT [--title TEXT] [--icon FILE] [--version-info TEXT]",
                    "Makes a self-playing program: copies the player template PLAYER (kmovsp or\n"
                    "kmovsp.exe, or a packed program, whose movie is replaced), appends MOVIE and\n"
                    "writes the movie's offset, checksum and the window title into its startup\n"
-                   "block.",
-                   {{"o", true, "the program to write", "OUT"},
-                    {"output", true, "same as -o", "OUT"},
-                    title_option()});
+                   "block. --icon replaces the icon of either player; --version-info the Windows\n"
+                   "player's version resource (its Description defaults to the title).",
+                   options);
     if (int code = parse(args, argv, 2, "pack"); code >= 0)
         return code;
     std::string out = args.value("o", args.value("output"));
@@ -79,9 +111,15 @@ int command_pack(const std::vector<std::string> &argv) {
 
     if (std::optional<Error> error = refuse_output_over_input({out}, args.positional()))
         return report("pack", *error);
+    Expected<Branding> branding = parse_branding(args, out);
+    if (!branding)
+        return report("pack", branding.error());
     Expected<std::vector<uint8_t>> player = read_whole_file(args.positional()[0]);
     if (!player)
         return report("pack", player.error());
+    player = brand_program(*player, *branding);
+    if (!player)
+        return report("pack", {args.positional()[0] + ": " + player.error().message});
     Expected<std::vector<uint8_t>> movie = read_whole_file(args.positional()[1]);
     if (!movie)
         return report("pack", movie.error());
