@@ -31,13 +31,7 @@ fs::path program_folder() {
     return code ? fs::path() : self.parent_path();
 }
 
-// Where the player template for OUT was found (empty when nowhere), and the
-// places tried before.
-struct PlayerSearch {
-    std::string found;
-    std::string variable; // the environment variable that named it, if one did
-    std::vector<std::string> tried;
-};
+} // namespace
 
 PlayerSearch find_player_template(const std::string &out) {
     const bool exe = ends_in_exe(out);
@@ -71,8 +65,6 @@ PlayerSearch find_player_template(const std::string &out) {
     }
     return search;
 }
-
-} // namespace
 
 int command_make(const std::vector<std::string> &argv) {
     std::vector<Arguments::Option> options = {

@@ -13,6 +13,7 @@ const std::vector<Command> &commands() {
         {"pack", "append a movie to a player template: a self-playing program", command_pack},
         {"make", "encode and pack in one step: a self-playing program", command_make},
         {"verify", "check a self-playing program as the player does", command_verify},
+        {"play", "play a movie or a packed program in the Linux player's window", command_play},
         {"info", "show a movie's header, palette, records and problems", command_info},
         {"frames", "extract the frames the player presents", command_frames},
         {"audio", "extract the sound the player plays", command_audio},
