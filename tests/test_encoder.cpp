@@ -196,6 +196,58 @@ TEST_F(Encode, FewColourPicturesComeBackExactlyThroughThePlayersDecoders) {
     }
 }
 
+TEST_F(Encode, SizeKeepsThePicturesShapeUnlessToldToCropOrStretch) {
+    // A 16:10 picture: left half red, right half blue, a green band over the
+    // middle ten columns.
+    const int w = 40, h = 25;
+    std::vector<Rgb> pixels;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            pixels.push_back(x >= 15 && x < 25 ? Rgb{0, 255, 0}
+                             : x < w / 2       ? Rgb{255, 0, 0}
+                                               : Rgb{0, 0, 255});
+    write_ppm(folder_ / "wide.ppm", w, h, pixels);
+    const struct {
+        int width, height;
+        Fit fit;
+        int want_width, want_height;
+    } cases[] = {
+        {32, 32, Fit::Inside, 32, 20}, // fitted inside the box
+        {20, 0, Fit::Inside, 20, 13},  // one side set: the other follows
+        {0, 10, Fit::Inside, 16, 10},   {80, 20, Fit::Inside, 32, 20}, // the box's height limits
+        {20, 20, Fit::Crop, 20, 20},                                   // the middle, filled
+        {20, 20, Fit::Stretch, 20, 20},                                // distorted on purpose
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        EncodeOptions options;
+        options.inputs = {(folder_ / "wide.ppm").string()};
+        options.width = c.width;
+        options.height = c.height;
+        options.fit = c.fit;
+        auto encoded = encode_movie(options);
+        ASSERT_TRUE(encoded) << encoded.error().message;
+        const MovieHeader &header = encoded->movie.header();
+        EXPECT_EQ(header.width, c.want_width);
+        EXPECT_EQ(header.height, c.want_height);
+        const fs::path out = folder_ / "sized.kmov";
+        ASSERT_EQ(encoded->movie.write(out), "");
+        Played played = play(out, header);
+        ASSERT_EQ(played.frames.size(), 1u);
+        // Cropping scales the picture by 0.8 to cover the box and keeps its
+        // middle; stretching squeezes it by 0.5 across.
+        const Palette &palette = encoded->movie.palette();
+        int green = 0;
+        for (int x = 0; x < header.width; x++)
+            green += palette[played.frames[0][static_cast<size_t>(x)]].g > 128 ? 1 : 0;
+        if (c.fit == Fit::Crop) {
+            EXPECT_NEAR(green, 8, 1);
+        } else if (c.fit == Fit::Stretch) {
+            EXPECT_NEAR(green, 5, 1);
+        }
+    }
+}
+
 TEST_F(Encode, AFrameThatChangesNothingIsShownAgainWithoutAPayload) {
     // Frames 0, 1, 1, 1, 2: the repeats need a "vblt" and nothing else.
     const int w = 20, h = 9;
@@ -365,6 +417,7 @@ TEST_F(Encode, BadInputsGiveAClearErrorAndNoOutput) {
     }
     write_junk(folder_ / "junk.mp4");
     write_ppm(folder_ / "one.ppm", 8, 8, picture(8, 8, 0));
+    pictures(8, 8, 3); // frame00.ppm to frame02.ppm: 0.2 s at 15 fps
     {
         // A picture cut short inside its pixels, and a folder.
         std::ofstream(folder_ / "cut.ppm", std::ios::binary) << "P6\n8 8\n255\n"
@@ -387,6 +440,15 @@ TEST_F(Encode, BadInputsGiveAClearErrorAndNoOutput) {
         {(folder_ / "one.ppm").string() + " --audio " + (folder_ / "missing.wav").string(),
          "missing.wav: no such file"},
         {(folder_ / "one.ppm").string() + " --bits 5", "--bits takes 4 or 6"},
+        {(folder_ / "one.ppm").string() + " --fps 61",
+         "--fps takes frames per second from 1 to 60"},
+        {(folder_ / "one.ppm").string() + " --fps 0.5", "--fps takes frames per second from 1"},
+        {(folder_ / "one.ppm").string() + " --size 1921x100 --stretch",
+         "frames of 1921x100 are larger than 1920x1080: the player's window would not fit"},
+        {(folder_ / "one.ppm").string() + " --size 10 --crop", "--crop needs a --size box"},
+        {(folder_ / "one.ppm").string() + " --size 10x10 --crop --stretch",
+         "--crop and --stretch do not go together"},
+        {(folder_ / "frame%02d.ppm").string() + " --start 9", "--start 9 s is past the end of"},
     };
     const fs::path out = folder_ / "out.kmov";
     for (const auto &c : cases) {

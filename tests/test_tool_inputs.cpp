@@ -146,3 +146,46 @@ TEST_F(ToolInputs, GoodInputsStillWork) {
 }
 
 } // namespace
+
+namespace {
+
+// An output that is one of the command's inputs, under any spelling or
+// through a hard link, is refused before anything is read or written.
+TEST_F(ToolInputs, NoCommandWritesOverItsInput) {
+    fs::create_hard_link(folder() / "movie.kmov", folder() / "movie-link.kmov");
+    const std::vector<uint8_t> movie = kmov::test::read_file(path("movie.kmov"));
+    const std::vector<uint8_t> junk = kmov::test::read_file(path("junk"));
+    const std::vector<uint8_t> player = kmov::test::read_file(path("player"));
+    before_ = files_in(folder());
+    const std::string dotted = path("folder") + "/../movie.kmov";
+    const struct {
+        std::string command; // {D} is the test's folder
+        std::string named;   // the output's name in the message
+    } cases[] = {
+        {"encode {D}/junk -o {D}/junk", "junk"},
+        {"encode {D}/junk --audio {D}/movie.kmov -o " + dotted, "movie.kmov"},
+        {"encode {D}/junk --palette {D}/movie.kmov -o {D}/movie-link.kmov", "movie-link.kmov"},
+        {"encode {D}/junk -o {D}/out.kmov --write-frames {D}/junk", "junk"},
+        {"make {D}/junk --duration 1 -o {D}/junk --player {D}/player", "junk"},
+        {"make {D}/junk -o {D}/player --player {D}/player", "player"},
+        {"pack {D}/player {D}/movie.kmov -o {D}/movie-link.kmov", "movie-link.kmov"},
+        {"pack {D}/player {D}/movie.kmov -o {D}/player", "player"},
+        {"frames {D}/movie.kmov --raw " + dotted, "movie.kmov"},
+        {"audio {D}/movie.kmov --wav {D}/movie-link.kmov", "movie-link.kmov"},
+    };
+    for (const auto &c : cases) {
+        std::string command = c.command;
+        for (size_t at; (at = command.find("{D}")) != std::string::npos;)
+            command.replace(at, 3, folder().string());
+        SCOPED_TRACE(command);
+        ProgramRun run = run_kmov(command);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_THAT(run.err, HasSubstr(c.named + " is the input "));
+        EXPECT_EQ(files_in(folder()), before_);
+        EXPECT_EQ(kmov::test::read_file(path("movie.kmov")), movie);
+        EXPECT_EQ(kmov::test::read_file(path("junk")), junk);
+        EXPECT_EQ(kmov::test::read_file(path("player")), player);
+    }
+}
+
+} // namespace

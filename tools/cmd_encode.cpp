@@ -111,8 +111,14 @@ std::string json_number(double v, int digits) {
 
 const std::vector<Arguments::Option> &encoder_options() {
     static const std::vector<Arguments::Option> options = {
-        {"size", true, "frame size (default: the input's, fitted inside 640x480)", "WxH"},
-        {"fps", true, "frames per second (default 15)", "N"},
+        {"size", true,
+         "fit inside WxH keeping the shape; W or xH sets one side (default: the input's, "
+         "fitted inside 640x480)",
+         "WxH"},
+        {"crop", false, "fill the --size box, cutting off the picture's edges"},
+        {"stretch", false, "fill the --size box, distorting the picture"},
+        {"allow-large", false, "allow frames larger than 1920x1080"},
+        {"fps", true, "frames per second, 1 to 60 (default 15)", "N"},
         {"start", true, "start this many seconds into the input", "T"},
         {"duration", true, "take at most this many seconds", "T"},
         {"no-audio", false, "leave the sound out"},
@@ -136,21 +142,36 @@ Expected<EncodeOptions> parse_encode_options(const Arguments &args) {
     if (options.inputs.empty())
         return Error{"no input (see kmov encode --help)", 2};
     if (args.has("size")) {
+        // WxH, W or xH.
         const std::string size = args.value("size");
         const size_t x = size.find_first_of("xX");
-        auto w = x == std::string::npos ? std::nullopt : parse_unsigned(size.substr(0, x));
-        auto h = x == std::string::npos ? std::nullopt : parse_unsigned(size.substr(x + 1));
-        if (!w || !h || *w == 0 || *h == 0 || *w > 4096 || *h > 4096)
-            return Error{"--size takes WIDTHxHEIGHT, each 1 to 4096 (e.g. 320x240)", 2};
+        const std::string w_text = size.substr(0, x);
+        const std::string h_text = x == std::string::npos ? "" : size.substr(x + 1);
+        auto w = w_text.empty() ? std::optional<uint64_t>(0) : parse_unsigned(w_text);
+        auto h = h_text.empty() ? std::optional<uint64_t>(0) : parse_unsigned(h_text);
+        if (!w || !h || (*w == 0 && *h == 0) || (!w_text.empty() && *w == 0) ||
+            (!h_text.empty() && *h == 0) || (x != std::string::npos && h_text.empty()) ||
+            *w > 4096 || *h > 4096)
+            return Error{"--size takes WIDTHxHEIGHT, WIDTH or xHEIGHT, each 1 to 4096 (e.g. "
+                         "320x240)",
+                         2};
         options.width = static_cast<int>(*w);
         options.height = static_cast<int>(*h);
     }
+    if (args.has("crop") && args.has("stretch"))
+        return Error{"--crop and --stretch do not go together", 2};
+    if ((args.has("crop") || args.has("stretch")) && (options.width == 0 || options.height == 0))
+        return Error{std::string(args.has("crop") ? "--crop" : "--stretch") +
+                         " needs a --size box of both sides (WxH)",
+                     2};
+    options.fit = args.has("crop") ? Fit::Crop : args.has("stretch") ? Fit::Stretch : Fit::Inside;
+    options.allow_large = args.has("allow-large");
     if (args.has("fps")) {
         char *end = nullptr;
         const std::string text = args.value("fps");
         options.fps = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || !(options.fps > 0 && options.fps <= 1000))
-            return Error{"--fps takes a number of frames per second above 0", 2};
+        if (text.empty() || *end != '\0' || !(options.fps >= MIN_FPS && options.fps <= MAX_FPS))
+            return Error{"--fps takes frames per second from 1 to 60", 2};
     }
     for (const char *name : {"start", "duration"}) {
         if (!args.has(name))
@@ -196,6 +217,12 @@ Expected<EncodeOptions> parse_encode_options(const Arguments &args) {
             return Error{"--lossy takes a colour difference from 0 to 100 (delta E)", 2};
     }
     options.frames_file = args.value("write-frames");
+    std::vector<std::string> inputs = options.inputs;
+    inputs.push_back(options.audio_file);
+    inputs.push_back(options.palette_file);
+    if (std::optional<Error> error =
+            refuse_output_over_input({args.value("o"), options.frames_file}, inputs))
+        return *error;
     return options;
 }
 

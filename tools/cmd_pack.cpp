@@ -77,6 +77,8 @@ int command_pack(const std::vector<std::string> &argv) {
     if (!title_cp932)
         return report("pack", title_cp932.error());
 
+    if (std::optional<Error> error = refuse_output_over_input({out}, args.positional()))
+        return report("pack", *error);
     Expected<std::vector<uint8_t>> player = read_whole_file(args.positional()[0]);
     if (!player)
         return report("pack", player.error());

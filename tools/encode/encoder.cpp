@@ -27,6 +27,8 @@ VideoRequest video_request(const EncodeOptions &options) {
     request.inputs = options.inputs;
     request.width = options.width;
     request.height = options.height;
+    request.fit = options.fit;
+    request.allow_large = options.allow_large;
     request.fps = options.fps;
     request.start = options.start;
     request.duration = options.duration;

@@ -11,6 +11,7 @@
 #define KMOV_TOOLS_ENCODE_ENCODER_H
 
 #include "cli.h"
+#include "encode/media_input.h"
 #include "encode/palette.h"
 #include "movie_writer.h"
 
@@ -23,7 +24,9 @@ namespace kmov {
 
 struct EncodeOptions {
     std::vector<std::string> inputs;
-    int width = 0, height = 0; // 0: the input's size, fitted inside 640 x 480
+    int width = 0, height = 0; // as VideoRequest's
+    Fit fit = Fit::Inside;
+    bool allow_large = false;
     double fps = 15;
     double start = 0;
     double duration = -1;
