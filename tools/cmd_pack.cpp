@@ -5,6 +5,7 @@
 #include "movie_input.h"
 #include "pack_command.h"
 #include "packer.h"
+#include "web_page.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -54,17 +55,19 @@ std::optional<Error> write_program(const std::string &out, std::span<const uint8
             error.message;
         return error;
     }
-    if (std::string error = write_file_atomically(out, *packed, true); !error.empty())
+    // A web page is a document, not a program to run.
+    if (std::string error = write_file_atomically(out, *packed, !is_web_page(player));
+        !error.empty())
         return Error{error};
     return std::nullopt;
 }
 
 int command_pack(const std::vector<std::string> &argv) {
     Arguments args("pack", "PLAYER MOVIE -o OUT [--title TEXT]",
-                   "Makes a self-playing program: copies the player template PLAYER (kmovsp or\n"
-                   "kmovsp.exe, or a packed program, whose movie is replaced), appends MOVIE and\n"
-                   "writes the movie's offset, checksum and the window title into its startup\n"
-                   "block.",
+                   "Makes a self-playing program: copies the player template PLAYER (kmovsp,\n"
+                   "kmovsp.exe or the web page kmovsp.html, or a packed program, whose movie is\n"
+                   "replaced), appends MOVIE and writes the movie's offset, checksum and the\n"
+                   "window title into its startup block.",
                    {{"o", true, "the program to write", "OUT"},
                     {"output", true, "same as -o", "OUT"},
                     title_option()});

@@ -341,6 +341,15 @@ var kmovWeb = (function () {
   };
   // Called once the program has really ended (exit with no wait pending).
   Module['onExit'] = code => page.ended(code);
+  // exit() unwinds the program by throwing; after a wait on the browser
+  // nothing catches it, and the page would report the program's ordinary
+  // end as an error.
+  const quietExit = event => {
+    const thrown = event.type === 'error' ? event.error : event.reason;
+    if (thrown instanceof ExitStatus) event.preventDefault();
+  };
+  window.addEventListener('error', quietExit);
+  window.addEventListener('unhandledrejection', quietExit);
   Module['print'] = text => console.log(text);
   Module['printErr'] = text => console.error(text);
   return page;
