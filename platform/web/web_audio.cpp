@@ -22,6 +22,7 @@ EM_JS(void, web_audio_pause, (void), { kmovWeb.audioPause(); });
 EM_JS(void, web_audio_restart, (void), { kmovWeb.audioRestart(); });
 EM_JS(void, web_audio_reset, (void), { kmovWeb.audioReset(); });
 EM_JS(void, web_audio_close, (void), { kmovWeb.audioClose(); });
+EM_JS(uint32_t, web_audio_position, (void), { return kmovWeb.audioPosition(); });
 
 int backend_audio_open(uint32_t rate) {
     return web_audio_open(static_cast<int>(rate));
@@ -44,6 +45,13 @@ void backend_audio_restart(void) {
 
 void backend_audio_reset(void) {
     web_audio_reset();
+}
+
+// Samples played since open or reset: those of the buffers played through,
+// and the part of the one playing now, on the page's audio clock (or, until
+// the sound is let out, on the silent buffers' running time).
+uint32_t backend_audio_position(void) {
+    return web_audio_position();
 }
 
 void backend_audio_close(void) {

@@ -163,6 +163,26 @@ void backend_wait_events(void) {
     }
 }
 
+// The page sleeps until an event arrives or the time is up; a wake-up with
+// nothing for the queue (a press off the canvas) sleeps again for the rest.
+int backend_wait_events_timeout(uint32_t ms) {
+    take_events();
+    if (platform_queue_ready())
+        return 1;
+    if (ms == 0xFFFFFFFFu) { // INFINITE
+        backend_wait_events();
+        return 1;
+    }
+    uint32_t start = backend_time_ms();
+    for (uint32_t waited = 0; waited < ms; waited = backend_time_ms() - start) {
+        web_wait(static_cast<int>(ms - waited < 0x7FFFFFFFu ? ms - waited : 0x7FFFFFFFu));
+        take_events();
+        if (platform_queue_ready())
+            return 1;
+    }
+    return 0;
+}
+
 // ---- Windows -------------------------------------------------------------------
 
 int backend_window_created(HWND window) {

@@ -95,11 +95,13 @@ var kmovWeb = (function () {
 
   // ---- Sound ---------------------------------------------------------------
 
-  // One device: buffers in the order written, each {flags, samples, source,
-  // timer, started}. `live`: the context plays (the user has touched the
-  // page); until then buffers take their time in silence on timers.
+  // One device: buffers in the order written, each {flags, samples, started,
+  // source and startAt (live), or timer, silentStart and remainingMs (in
+  // silence)}. `live`: the context plays (the user has touched the page);
+  // until then buffers take their time in silence on timers. `position`:
+  // samples of the buffers played through since open or reset.
   const audio = { context: null, rate: 0, queue: [], paused: false, live: false,
-                  nextTime: 0, silentEnd: 0, done: 0, queued: 0 };
+                  nextTime: 0, silentEnd: 0, position: 0, done: 0, queued: 0 };
   const LEAD_SECONDS = 0.02; // room to schedule the first buffer after a gap
 
   function markDone(entry) {
@@ -112,7 +114,10 @@ var kmovWeb = (function () {
   function finished(entry) {
     const at = audio.queue.indexOf(entry);
     if (at < 0) return;
-    for (const older of audio.queue.splice(0, at + 1)) markDone(older);
+    for (const older of audio.queue.splice(0, at + 1)) {
+      audio.position += older.samples.length;
+      markDone(older);
+    }
   }
 
   function startEntry(entry) {
@@ -130,11 +135,19 @@ var kmovWeb = (function () {
       source.start(at);
       audio.nextTime = at + seconds;
       entry.source = source;
+      entry.startAt = at;
     } else {
       const now = performance.now();
-      audio.silentEnd = Math.max(audio.silentEnd, now) + seconds * 1000;
+      entry.silentStart = Math.max(audio.silentEnd, now);
+      audio.silentEnd = entry.silentStart + entry.remainingMs;
       entry.timer = setTimeout(() => finished(entry), audio.silentEnd - now);
     }
+  }
+
+  // Milliseconds of a silent buffer gone by.
+  function silentPlayed(entry, now) {
+    const before = entry.samples.length * 1000 / audio.rate - entry.remainingMs;
+    return before + (entry.timer ? Math.max(0, now - entry.silentStart) : 0);
   }
 
   function unlockAudio() {
@@ -166,6 +179,7 @@ var kmovWeb = (function () {
     audio.queue = [];
     audio.nextTime = 0;
     audio.silentEnd = 0;
+    audio.position = 0;
     for (const entry of returned) markDone(entry);
   }
 
@@ -266,7 +280,7 @@ var kmovWeb = (function () {
         return 0;
       }
       Object.assign(audio, { rate, queue: [], paused: false, live: false, nextTime: 0,
-                             silentEnd: 0 });
+                             silentEnd: 0, position: 0 });
       const context = audio.context;
       context.onstatechange = () => {
         if (context === audio.context && !audio.live && context.state === 'running') goLive();
@@ -280,7 +294,8 @@ var kmovWeb = (function () {
       const floats = new Float32Array(count);
       const first = samples >> 1;
       for (let i = 0; i < count; i++) floats[i] = HEAP16[first + i] / 32768;
-      const entry = { flags, samples: floats, source: null, timer: null, started: false };
+      const entry = { flags, samples: floats, started: false, source: null, startAt: 0,
+                      timer: null, silentStart: 0, remainingMs: count * 1000 / audio.rate };
       audio.queue.push(entry);
       if (audio.live || !audio.paused) startEntry(entry);
     },
@@ -290,9 +305,13 @@ var kmovWeb = (function () {
         audio.context.suspend();
         return;
       }
-      // In silence: the buffers not yet ended take their whole time again.
+      // In silence: the buffers not yet ended keep what is left of their time.
+      const now = performance.now();
       for (const entry of audio.queue) {
-        if (entry.timer) clearTimeout(entry.timer);
+        if (!entry.timer) continue;
+        clearTimeout(entry.timer);
+        entry.remainingMs = Math.max(0, entry.samples.length * 1000 / audio.rate -
+                                        silentPlayed(entry, now));
         entry.timer = null;
         entry.started = false;
       }
@@ -308,6 +327,19 @@ var kmovWeb = (function () {
     },
     audioReset() {
       stopAll();
+    },
+    audioPosition() {
+      let samples = audio.position;
+      const head = audio.queue[0];
+      if (head && head.started) {
+        const played = head.source
+          ? (audio.context.currentTime - head.startAt) * audio.rate
+          : silentPlayed(head, performance.now()) * audio.rate / 1000;
+        samples += Math.floor(Math.min(Math.max(played, 0), head.samples.length));
+      } else if (head && !head.source) {
+        samples += Math.floor(silentPlayed(head, 0) * audio.rate / 1000);
+      }
+      return samples >>> 0;
     },
     audioClose() {
       stopAll();
