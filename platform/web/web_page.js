@@ -49,14 +49,15 @@ var kmovWeb = (function () {
   // ---- The screen ----------------------------------------------------------
 
   // The canvas shows the client area scaled by the largest whole multiple
-  // (in device pixels) that fits the page, at least 1, centred on black.
+  // (in device pixels) that fits the page, centred on black. A page smaller
+  // than the frame (a phone) shrinks it to fit, so the whole picture shows.
   function layout() {
     const canvas = element('kmov-screen');
     if (!canvas) return;
     const ratio = window.devicePixelRatio || 1;
     const fit = Math.min(window.innerWidth * ratio / canvas.width,
                          window.innerHeight * ratio / canvas.height);
-    const scale = Math.max(1, Math.floor(fit));
+    const scale = fit >= 1 ? Math.floor(fit) : fit;
     canvas.style.width = (canvas.width * scale / ratio) + 'px';
     canvas.style.height = (canvas.height * scale / ratio) + 'px';
   }
@@ -89,8 +90,10 @@ var kmovWeb = (function () {
       }
     });
     document.addEventListener('keydown', unlockAudio);
-    // Leaving the page closes the window, as the close box would.
+    // Leaving the page closes the window, as the close box would; coming
+    // back to it (the browser's back button) starts it afresh.
     window.addEventListener('pagehide', () => post(EVENT_CLOSE, 0, 0));
+    window.addEventListener('pageshow', event => { if (event.persisted) location.reload(); });
   }
 
   // ---- Sound ---------------------------------------------------------------

@@ -204,7 +204,9 @@ function hookWebAudio() {
              'not centred');
       const shot = await tab.screenshot({ clip: box, encoding: 'base64' });
       fs.writeFileSync(path.join(work, 'paused-2x.png'), Buffer.from(shot, 'base64'));
-      const rgba = await tab.evaluate(async png => {
+      // Decoded in a blank page: the player's page allows no images.
+      const decoder = await browser.newPage();
+      const rgba = await decoder.evaluate(async png => {
         const image = new Image();
         image.src = 'data:image/png;base64,' + png;
         await image.decode();
@@ -217,6 +219,8 @@ function hookWebAudio() {
           binary += String.fromCharCode.apply(null, data.subarray(i, i + 0x8000));
         return btoa(binary);
       }, shot);
+      await decoder.close();
+      await tab.bringToFront();
       const shown = Buffer.from(rgba, 'base64');
       // Pixelated: each pixel of the frame is a 2x2 block of one colour.
       let blurred = 0;
@@ -230,6 +234,18 @@ function hookWebAudio() {
       expect(blurred === 0, blurred + ' pixels blended with their neighbours');
       const onScreen = matchingFrames(shown, 2, info.width * 2);
       expect(onScreen.includes(await frameNow(tab)), 'the screenshot does not show the paused frame');
+      // Other pages: the largest whole multiple that fits; a page smaller
+      // than the frame shrinks it so that the whole picture shows.
+      for (const [width, height, shown] of [[700, 500, 640], [1300, 1000, 1280], [2000, 980, 1280],
+                                            [320, 480, 320]]) {
+        await tab.setViewport({ width, height });
+        await tab.waitForFunction(shown => document.getElementById('kmov-screen').clientWidth === shown,
+                                  { timeout: 2000 }, shown).catch(() => {});
+        const size = await (await tab.$('#kmov-screen')).boundingBox();
+        expect(size.width === shown && size.height === shown * 3 / 4,
+               `a ${width}x${height} page shows ${size.width}x${size.height}`);
+      }
+      await tab.setViewport({ width: 1400, height: 1000 });
       await clickCanvas(tab);
     });
     await check('the movie plays to its last frame, and a click then replays from the start', async () => {
