@@ -163,6 +163,9 @@ int command_audio(const std::vector<std::string> &argv) {
     Source source;
     if (int code = open_source(args, argv, "audio", "raw", "wav", source); code >= 0)
         return code;
+    if (source.summary.header.sample_rate == 0)
+        return report("audio",
+                      {source.location.path + ": the movie has no sound; nothing written"});
     std::vector<int16_t> samples;
     Expected<PlaybackResult> result = play_headless(
         source.location, [](const PresentedFrame &) {},

@@ -476,6 +476,39 @@ Expected<std::unique_ptr<VideoReader>> VideoReader::open(const VideoRequest &req
     return std::unique_ptr<VideoReader>(std::move(reader));
 }
 
+namespace {
+
+class BlackReader final : public VideoReader {
+  public:
+    BlackReader(int width, int height) {
+        width_ = width;
+        height_ = height;
+    }
+    Expected<bool> next(std::vector<uint8_t> &rgba) override {
+        if (done_)
+            return false;
+        rgba.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4, 0);
+        for (size_t i = 3; i < rgba.size(); i += 4)
+            rgba[i] = 255;
+        done_ = true;
+        return true;
+    }
+
+  private:
+    bool done_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<VideoReader> VideoReader::black(int width, int height) {
+    return std::make_unique<BlackReader>(width, height);
+}
+
+bool has_pictures(const std::string &path) {
+    auto decoder = Decoder::open(path, AVMEDIA_TYPE_VIDEO, 0);
+    return decoder && (*decoder)->stream() != nullptr;
+}
+
 bool has_sound(const std::string &path) {
     auto decoder = Decoder::open(path, AVMEDIA_TYPE_AUDIO, 0);
     return decoder && (*decoder)->stream() != nullptr;

@@ -48,6 +48,9 @@ struct VideoRequest {
 class VideoReader {
   public:
     static Expected<std::unique_ptr<VideoReader>> open(const VideoRequest &request);
+    // One black picture of width x height: the frame of a movie made from
+    // sound alone.
+    static std::unique_ptr<VideoReader> black(int width, int height);
     virtual ~VideoReader() = default;
 
     int width() const { return width_; }
@@ -72,6 +75,8 @@ Expected<std::vector<int16_t>> read_sound(const std::string &path, int rate, dou
 
 // Whether the input has a sound track (an unreadable input has none).
 bool has_sound(const std::string &path);
+// Whether the input has pictures (an unreadable input has none).
+bool has_pictures(const std::string &path);
 
 } // namespace kmov
 
