@@ -146,6 +146,10 @@ int command_verify(const std::vector<std::string> &argv) {
         return report("verify", {path + ": " + message});
     std::fprintf(stderr, "%s\n", message.c_str());
     Expected<StartupInfo> startup = find_startup_block(*program);
+    // A web page's player checks the movie inside it as its whole file.
+    const bool page = is_web_page(*program);
+    if (page)
+        *program = read_web_page(*program)->file;
     const IntegrityCheck check = check_integrity(*program, *startup);
     char sums[96];
     std::snprintf(sums, sizeof sums,
@@ -156,6 +160,8 @@ int command_verify(const std::vector<std::string> &argv) {
     if (offset >= program->size()) {
         reason += "; the file ends at byte " + std::to_string(program->size()) +
                   ", before the movie's offset " + std::to_string(offset) + " (cut short)";
+    } else if (page) {
+        reason += " (changed after it was packed)";
     } else if (Expected<MovieLocation> location = locate_movie(path, offset); location) {
         report_player_errors("verify");
         Expected<MovieSummary> summary = inspect_movie(*location);

@@ -169,7 +169,7 @@ int backend_wait_events_timeout(uint32_t ms) {
     take_events();
     if (platform_queue_ready())
         return 1;
-    if (ms == 0xFFFFFFFFu) { // INFINITE
+    if (ms == INFINITE) {
         backend_wait_events();
         return 1;
     }
