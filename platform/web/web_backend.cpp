@@ -37,6 +37,8 @@ EM_ASYNC_JS(void, web_message_box, (const char *text, const char *title),
 EM_JS(void, web_screen_size, (int width, int height), { kmovWeb.screenSize(width, height); });
 EM_JS(void, web_screen_show, (int shown), { kmovWeb.screenShow(shown); });
 EM_JS(void, web_screen_title, (const char *title), { kmovWeb.screenTitle(title); });
+EM_JS(void, web_screen_icon, (const uint32_t *argb, int width, int height),
+      { kmovWeb.screenIcon(argb, width, height); });
 EM_JS(void, web_screen_present,
       (const uint8_t *rgba, int width, int height, int x, int y, int w, int h),
       { kmovWeb.screenPresent(rgba, width, height, x, y, w, h); });
@@ -50,6 +52,7 @@ struct WebWindow {
     std::vector<uint8_t> pixels; // width * height RGBA, top row first
     char title[256] = {0};       // as last set, code page 932
     int shown = 0;
+    const uint32_t *icon = nullptr; // as last set
 };
 
 WebWindow *the_window = nullptr;
@@ -73,6 +76,16 @@ void resize_pixels(WebWindow *data, int width, int height) {
     data->width = width;
     data->height = height;
     web_screen_size(width, height);
+}
+
+// The program's icon is the page's icon (the browser's tab).
+void apply_icon(WebWindow *data) {
+    int width = 0, height = 0;
+    const uint32_t *argb = platform_window_icon(&width, &height);
+    if (argb == nullptr || argb == data->icon)
+        return;
+    data->icon = argb;
+    web_screen_icon(argb, width, height);
 }
 
 // The canvas is at least 1 by 1 pixel; an empty client area keeps one.
@@ -200,6 +213,7 @@ int backend_window_created(HWND window) {
     resize_pixels(data, at_least_one(record->client_width), at_least_one(record->client_height));
     memcpy(data->title, record->title, sizeof data->title);
     web_screen_title(data->title);
+    apply_icon(data);
     record->backend = data;
     the_window = data;
     return 1;
@@ -214,6 +228,7 @@ void backend_window_changed(HWND window) {
         memcpy(data->title, record->title, sizeof data->title);
         web_screen_title(data->title);
     }
+    apply_icon(data);
     int width = at_least_one(record->client_width);
     int height = at_least_one(record->client_height);
     if (width != data->width || height != data->height)

@@ -264,6 +264,24 @@ var kmovWeb = (function () {
     screenTitle(title) {
       document.title = fromCp932(cString(title));
     },
+    screenIcon(argb, width, height) {
+      const canvas = document.createElement('canvas');
+      canvas.width = width;
+      canvas.height = height;
+      const image = new ImageData(width, height);
+      for (let i = 0; i < width * height; i++) {
+        const word = HEAPU32[(argb >> 2) + i];
+        image.data.set([(word >> 16) & 255, (word >> 8) & 255, word & 255, word >>> 24], i * 4);
+      }
+      canvas.getContext('2d').putImageData(image, 0, 0);
+      let link = document.querySelector('link[rel="icon"]');
+      if (!link) {
+        link = document.createElement('link');
+        link.rel = 'icon';
+        document.head.appendChild(link);
+      }
+      link.href = canvas.toDataURL('image/png');
+    },
     screenPresent(rgba, width, height, x, y, w, h) {
       const canvas = element('kmov-screen');
       const pixels = new Uint8ClampedArray(HEAPU8.buffer, rgba, width * height * 4);

@@ -176,6 +176,8 @@ function hookWebAudio() {
                                 { timeout: 20000 });
       expect(tab.foreign.length === 0, 'requests: ' + tab.foreign.join(' '));
       expect((await tab.title()) === 'デモ映像', 'title ' + (await tab.title()));
+      const icon = await tab.evaluate(() => (document.querySelector('link[rel="icon"]') || {}).href);
+      expect(/^data:image\/png;base64,/.test(icon || ''), 'no icon for the tab');
     });
     await check('a click pauses on the frame kmov frames has there; the next resumes', async () => {
       await sleep(1000);
