@@ -9,7 +9,8 @@
 // The player's loop never returns to the browser on its own, so every wait
 // here gives the page control (Asyncify: the wasm stack is unwound and
 // rewound around the wait): backend_poll_events yields once, WaitMessage
-// sleeps until a page event arrives. Sound is in web_audio.cpp.
+// sleeps until a page event arrives, the timed wait until one arrives or
+// its time is up. Sound is in web_audio.cpp.
 #include "web.h"
 
 #include "../core/backend.h"
