@@ -3,6 +3,7 @@
 
 #include "audio_decoder.h"
 #include "movie_format.h"
+#include "player_internal.h"
 #include "player_state.h"
 #include "video_decoder.h"
 
@@ -38,6 +39,8 @@ void player_execute(void) {
         if (wave_out != NULL) {
             waveOutRestart(wave_out);
             audio_running = 1;
+            // The sound from here on is due with this record.
+            player_follow_sound(is_playing ? due_time : timeGetTime());
         }
         break;
     case TAG_END:

@@ -2,6 +2,7 @@
 // when it falls due, and play, pause and replay.
 #include "player.h"
 
+#include "audio_decoder.h"
 #include "movie_format.h"
 #include "player_internal.h"
 #include "player_state.h"
@@ -17,6 +18,91 @@ static int record_is_due(uint32_t now) {
     return (int32_t)(now - due_time) >= 0;
 }
 
+enum {
+    TIMER_PERIOD_MS = 1,   // the timer resolution asked for while playing
+    SOUND_POLL_MS = 2,     // how often a record held for the sound looks at the device again
+    SOUND_SLACK_MS = 40,   // how far a playing device may fall behind before the pictures wait
+    SOUND_STALL_MS = 3000, // a device whose position stands this long is no longer followed
+};
+
+uint32_t player_sound_position(void) {
+    MMTIME time;
+    time.wType = TIME_SAMPLES;
+    if (wave_out == NULL || waveOutGetPosition(wave_out, &time, sizeof time) != MMSYSERR_NOERROR)
+        return 0;
+    switch (time.wType) {
+    case TIME_SAMPLES:
+        return time.u.sample;
+    case TIME_BYTES:
+        return time.u.cb / 2;
+    case TIME_MS:
+        return (uint32_t)((uint64_t)time.u.ms * (uint32_t)wave_sample_rate / 1000);
+    default:
+        return 0;
+    }
+}
+
+void player_follow_sound(uint32_t time) {
+    if (wave_out == NULL || wave_sample_rate <= 0) {
+        sound_sync = 0;
+        return;
+    }
+    sound_sync = 1;
+    sound_started = 0;
+    sound_anchor_time = time;
+    sound_anchor_position = player_sound_position();
+    sound_last_position = sound_anchor_position;
+    sound_moved_time = timeGetTime();
+}
+
+int player_sound_stalled(uint32_t now) {
+    uint32_t position = player_sound_position();
+    if (position != sound_last_position) {
+        sound_last_position = position;
+        sound_moved_time = now;
+    }
+    return (uint32_t)(now - sound_moved_time) >= SOUND_STALL_MS;
+}
+
+// The pictures follow the sound that the device has really played: a
+// device may begin a second or more after "asta" started it (a sound server
+// setting up its stream), and a record must not be shown before the sound
+// that belongs with it. Returns 1 when the pending record (due) may run, 0
+// to hold it; moves due_time later by as much as the device started or
+// fell behind late. Only ever later: no record runs before its due time.
+static int sound_allows(uint32_t now) {
+    int stalled = player_sound_stalled(now);
+    uint32_t played = sound_last_position - sound_anchor_position;
+    // Rounded up: a position read a fraction of a millisecond after the
+    // anchor must not count as a late start.
+    uint64_t heard_ms =
+        ((uint64_t)played * 1000 + (uint32_t)wave_sample_rate - 1) / (uint32_t)wave_sample_rate;
+    int32_t heard = heard_ms > INT32_MAX ? INT32_MAX : (int32_t)heard_ms;
+    if (!sound_started && played != 0) {
+        // It began about `heard` ms ago, never before the anchor.
+        sound_started = 1;
+        int32_t late = (int32_t)((now - (uint32_t)heard) - sound_anchor_time);
+        if (late > 0) {
+            sound_anchor_time += (uint32_t)late;
+            due_time += (uint32_t)late;
+        }
+        return record_is_due(now);
+    }
+    int32_t behind = (int32_t)(due_time - sound_anchor_time) - heard;
+    if (behind <= (sound_started ? SOUND_SLACK_MS : 0) || !wave_output_busy())
+        return 1;
+    if (stalled) {
+        // A device that does not play: the pictures go on by the clock.
+        sound_sync = 0;
+        return 1;
+    }
+    if (!sound_started)
+        return 0;
+    sound_anchor_time += (uint32_t)behind;
+    due_time += (uint32_t)behind;
+    return 0;
+}
+
 // Reads ahead about as many bytes as the movie consumes during `delay` ms,
 // in whole 2048-byte pieces and never more than the ring's free space.
 static void top_up(uint32_t delay) {
@@ -28,16 +114,27 @@ static void top_up(uint32_t delay) {
         ring_refill((int32_t)amount);
 }
 
+// Between records the tick asks the pump to wake it at the due time (or,
+// while it waits for the sound to begin, a few ms later), so the thread
+// sleeps instead of polling the clock.
 int player_tick(void) {
     if (kmov_cmd == TAG_END || stop_requested) {
         event_delete(player_tick);
         is_playing = 0;
+        timeEndPeriod(TIMER_PERIOD_MS);
         if (kmov_cmd == TAG_END)
             frame_position = frame_count;
         return 0;
     }
-    if (!record_is_due(timeGetTime()))
+    uint32_t now = timeGetTime();
+    if (!record_is_due(now)) {
+        event_wake_at(due_time);
         return 1;
+    }
+    if (sound_sync && !sound_allows(now)) {
+        event_wake_at(record_is_due(now) ? now + SOUND_POLL_MS : due_time);
+        return 1;
+    }
     if (kmov_cmd != 0)
         player_execute();
     player_read_record_header();
@@ -57,6 +154,7 @@ int player_play(void) {
             waveOutPause(wave_out);
         }
         audio_running = 0;
+        sound_sync = 0;
         source_seek(movie_source, movie_base + MOVIE_RECORDS_OFFSET);
         ring_reset();
         player_preload_to_first_frame();
@@ -66,14 +164,20 @@ int player_play(void) {
     is_playing = 1;
     stop_requested = 0;
     due_time = timeGetTime();
-    if (audio_running)
+    if (audio_running) {
         waveOutRestart(wave_out);
+        // The device may take its time to begin again.
+        player_follow_sound(due_time);
+    }
     if (kmov_cmd == 0) {
         player_read_record_header();
         if (current_delay != 0)
             due_time += current_delay;
     }
     event_register(player_tick);
+    // Wake-ups on the millisecond while playing; the tick ends the period
+    // when it leaves the table.
+    timeBeginPeriod(TIMER_PERIOD_MS);
     return 1;
 }
 
