@@ -220,10 +220,7 @@ void decode_audio_block(void) {
             out[produced++] = (int16_t)value;
     }
     skip_payload();
-    // A device that has run dry plays this block when it comes: the sound
-    // from here on is due with this record.
-    if (sound_sync && !wave_output_busy())
-        player_follow_sound(is_playing ? due_time : timeGetTime());
+    player_sound_block_coming();
     waveOutWrite(wave_out, header, sizeof(WAVEHDR));
 }
 

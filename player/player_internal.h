@@ -25,6 +25,13 @@ uint32_t player_sound_position(void);
 // without a device.
 void player_follow_sound(uint32_t time);
 
+// Called as a block is about to be written. A device that has had nothing
+// to play for a while (a pause in the movie's sound) plays the block when
+// it comes, so the sound from here on is due with the pending record. A
+// device that ran dry only for a moment (a block written late) is left to
+// the tick, which holds the pictures back as far as the sound fell behind.
+void player_sound_block_coming(void);
+
 // Reads the device's position and returns 1 when it has not moved for so
 // long (3 s) that the device is taken not to be playing.
 int player_sound_stalled(uint32_t now);

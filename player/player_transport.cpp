@@ -20,9 +20,10 @@ static int record_is_due(uint32_t now) {
 
 enum {
     TIMER_PERIOD_MS = 1,   // the timer resolution asked for while playing
-    SOUND_POLL_MS = 2,     // how often a record held for the sound looks at the device again
+    SOUND_POLL_MS = 5,     // how often a record held for the sound looks at the device again
     SOUND_SLACK_MS = 40,   // how far a playing device may fall behind before the pictures wait
     SOUND_STALL_MS = 3000, // a device whose position stands this long is no longer followed
+    SOUND_GAP_MS = 200,    // a device idle this long starts afresh with the next block
 };
 
 uint32_t player_sound_position(void) {
@@ -62,6 +63,15 @@ int player_sound_stalled(uint32_t now) {
         sound_moved_time = now;
     }
     return (uint32_t)(now - sound_moved_time) >= SOUND_STALL_MS;
+}
+
+void player_sound_block_coming(void) {
+    if (!sound_sync || wave_output_busy())
+        return;
+    uint32_t now = timeGetTime();
+    player_sound_stalled(now);
+    if ((uint32_t)(now - sound_moved_time) >= SOUND_GAP_MS)
+        player_follow_sound(is_playing ? due_time : now);
 }
 
 // The pictures follow the sound that the device has really played: a

@@ -21,7 +21,10 @@ struct Audio {
     std::deque<WAVEHDR *> queue; // written, not yet done; oldest first
     size_t played = 0;           // bytes of the oldest buffer already played
     int paused = 0;
-    uint32_t position = 0; // samples taken from buffers since open or reset
+    uint32_t position = 0;             // samples taken from buffers since open or reset
+    uint32_t position_before_feed = 0; // position before the last feed took its piece
+    uint32_t fed_at = 0;               // backend_time_ms of the last feed
+    uint32_t rate = 0;
 };
 
 // Never destroyed: the audio thread may run while the process exits.
@@ -48,6 +51,8 @@ void return_all(Audio &a) {
 // SDL's feed, on the audio thread.
 void feed(void *userdata, Uint8 *stream, int length) {
     Audio &a = *static_cast<Audio *>(userdata);
+    a.position_before_feed = a.position;
+    a.fed_at = backend_time_ms();
     size_t want = static_cast<size_t>(length);
     size_t filled = 0;
     while (!a.paused && filled < want && !a.queue.empty()) {
@@ -92,6 +97,8 @@ int backend_audio_open(uint32_t rate) {
     a.played = 0;
     a.paused = 0;
     a.position = 0;
+    a.position_before_feed = 0;
+    a.rate = rate;
     // SDL converts to whatever the hardware takes.
     a.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (a.device == 0)
@@ -138,15 +145,23 @@ void backend_audio_reset(void) {
     with_device_locked([](Audio &a) {
         return_all(a);
         a.position = 0;
+        a.position_before_feed = 0;
     });
 }
 
-// What SDL has taken for the device: ahead of what is heard by the output's
-// own buffering (a feed or two), never behind it. 0 until the output has
-// really begun to ask for sound, however long that takes.
+// What the device has played: SDL asks for sound a piece ahead of what is
+// heard, so the piece the last feed took counts as playing out at the
+// device's rate from the moment it was taken. 0 until the output has really
+// begun to ask for sound, however long that takes.
 uint32_t backend_audio_position(void) {
     uint32_t position = 0;
-    with_device_locked([&position](Audio &a) { position = a.position; });
+    with_device_locked([&position](Audio &a) {
+        uint32_t since = backend_time_ms() - a.fed_at;
+        uint64_t playing = static_cast<uint64_t>(since) * a.rate / 1000;
+        uint32_t piece = a.position - a.position_before_feed;
+        position = a.position_before_feed +
+                   (a.paused || playing >= piece ? piece : static_cast<uint32_t>(playing));
+    });
     return position;
 }
 

@@ -274,3 +274,30 @@ e2e_sdl_disk_audio() {
 e2e_sound_reached() {
     python3 "$E2E_DIR/sound_reached.py" "$1" "$2"
 }
+
+# e2e_start_pulse: a private PulseAudio server for this test (its runtime
+# folder and home in E2E_TMP, so nothing of the user's or another test's is
+# touched) with a null sink "rec" as the default output; its monitor is what
+# e2e_record_pulse records. Exports XDG_RUNTIME_DIR, PULSE_RUNTIME_PATH and
+# PULSE_SERVER; HOME is left alone (the server is given its own).
+e2e_start_pulse() {
+    e2e_need pulseaudio pactl parec
+    local home="$E2E_TMP/pulse-home" pa
+    export XDG_RUNTIME_DIR="$E2E_TMP/xdg" PULSE_RUNTIME_PATH="$E2E_TMP/xdg/pulse"
+    mkdir -p "$XDG_RUNTIME_DIR" "$home"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
+    HOME=$home e2e_start pa "$E2E_TMP/pulse.log" -- pulseaudio --daemonize=no \
+        --exit-idle-time=-1 -n --load="module-null-sink sink_name=rec" \
+        --load="module-native-protocol-unix" --log-target=stderr
+    export PULSE_COOKIE="$home/.config/pulse/cookie"
+    e2e_wait 15 pactl info || e2e_fail "pulseaudio did not start ($(tail -3 "$E2E_TMP/pulse.log.err"))"
+    pactl set-default-sink rec || e2e_fail "no null sink"
+}
+
+# e2e_record_pulse PID_VAR FILE RATE: records the null sink's monitor as raw
+# 16-bit mono at RATE into FILE until the test ends it.
+e2e_record_pulse() {
+    e2e_start "$1" "$2" -- parec -d rec.monitor --format=s16le --rate="$3" --channels=1 --raw \
+        --latency-msec=10
+}
