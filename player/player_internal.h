@@ -27,9 +27,10 @@ void player_follow_sound(uint32_t time);
 
 // Called as a block is about to be written. A device that has had nothing
 // to play for a while (a pause in the movie's sound) plays the block when
-// it comes, so the sound from here on is due with the pending record. A
-// device that ran dry only for a moment (a block written late) is left to
-// the tick, which holds the pictures back as far as the sound fell behind.
+// it comes, so the sound from here on is due with the pending record, and
+// the tick waits for it to begin as after "asta". A device that ran dry
+// only for a moment (a block written late, or a device that counts what it
+// was handed rather than what it played) keeps the timeline it has.
 void player_sound_block_coming(void);
 
 // Reads the device's position and returns 1 when it has not moved for so

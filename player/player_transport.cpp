@@ -21,7 +21,6 @@ static int record_is_due(uint32_t now) {
 enum {
     TIMER_PERIOD_MS = 1,   // the timer resolution asked for while playing
     SOUND_POLL_MS = 5,     // how often a record held for the sound looks at the device again
-    SOUND_SLACK_MS = 40,   // how far a playing device may fall behind before the pictures wait
     SOUND_STALL_MS = 3000, // a device whose position stands this long is no longer followed
     SOUND_GAP_MS = 200,    // a device idle this long starts afresh with the next block
 };
@@ -74,42 +73,43 @@ void player_sound_block_coming(void) {
         player_follow_sound(is_playing ? due_time : now);
 }
 
-// The pictures follow the sound that the device has really played: a
-// device may begin a second or more after "asta" started it (a sound server
-// setting up its stream), and a record must not be shown before the sound
-// that belongs with it. Returns 1 when the pending record (due) may run, 0
-// to hold it; moves due_time later by as much as the device started or
-// fell behind late. Only ever later: no record runs before its due time.
+// The pictures wait for the sound to begin: a device may start playing a
+// second or more after "asta" (or a resume) started it, a sound server
+// setting up its stream, and a record must not be shown before the sound
+// that belongs with it. While the device's position stands at the anchor,
+// the records due after the anchor are held (returns 0); once it moves, the
+// rest of the movie is moved later by as much as the device began late, and
+// from then on the clock runs on its own, as the device does. Only ever
+// later: no record runs before its due time. A device that has not begun
+// after 3 s is given up, and the pictures go on by the clock.
+//
+// The pictures are not moved again later in the movie: the blocks are
+// records of the same schedule, so holding the pictures for a device that
+// reports its position late would also hold the sound it is waiting for.
 static int sound_allows(uint32_t now) {
     int stalled = player_sound_stalled(now);
     uint32_t played = sound_last_position - sound_anchor_position;
-    // Rounded up: a position read a fraction of a millisecond after the
-    // anchor must not count as a late start.
-    uint64_t heard_ms =
-        ((uint64_t)played * 1000 + (uint32_t)wave_sample_rate - 1) / (uint32_t)wave_sample_rate;
-    int32_t heard = heard_ms > INT32_MAX ? INT32_MAX : (int32_t)heard_ms;
-    if (!sound_started && played != 0) {
-        // It began about `heard` ms ago, never before the anchor.
+    if (played != 0) {
+        // It began about `heard` ms ago, never before the anchor. Rounded
+        // up: a position read a fraction of a millisecond after the anchor
+        // must not count as a late start.
+        uint64_t heard_ms =
+            ((uint64_t)played * 1000 + (uint32_t)wave_sample_rate - 1) / (uint32_t)wave_sample_rate;
+        uint32_t heard = heard_ms > INT32_MAX ? INT32_MAX : (uint32_t)heard_ms;
         sound_started = 1;
-        int32_t late = (int32_t)((now - (uint32_t)heard) - sound_anchor_time);
+        int32_t late = (int32_t)((now - heard) - sound_anchor_time);
         if (late > 0) {
             sound_anchor_time += (uint32_t)late;
             due_time += (uint32_t)late;
         }
         return record_is_due(now);
     }
-    int32_t behind = (int32_t)(due_time - sound_anchor_time) - heard;
-    if (behind <= (sound_started ? SOUND_SLACK_MS : 0) || !wave_output_busy())
-        return 1;
+    if ((int32_t)(due_time - sound_anchor_time) <= 0 || !wave_output_busy())
+        return 1; // nothing that belongs after the start, or nothing to play
     if (stalled) {
-        // A device that does not play: the pictures go on by the clock.
         sound_sync = 0;
         return 1;
     }
-    if (!sound_started)
-        return 0;
-    sound_anchor_time += (uint32_t)behind;
-    due_time += (uint32_t)behind;
     return 0;
 }
 
@@ -141,7 +141,7 @@ int player_tick(void) {
         event_wake_at(due_time);
         return 1;
     }
-    if (sound_sync && !sound_allows(now)) {
+    if (sound_sync && !sound_started && !sound_allows(now)) {
         event_wake_at(record_is_due(now) ? now + SOUND_POLL_MS : due_time);
         return 1;
     }
