@@ -33,6 +33,7 @@ enum {
     BLOCK_SAMPLES_MASK = 0xFFFF, // the low 16 bits of an "adat" param
     CLOSE_WAIT_MS = 50,          // lets the device return its buffers after the reset
     WAVE_WAIT_LIMIT_MS = 3000,   // the longest a block waits for a buffer
+    WAVE_WAIT_LOOK_MS = 50,      // how often a waiting block looks at the device's position
 };
 
 // The whole pool (headers and sample memory) is kept below this: a header
@@ -125,16 +126,24 @@ int wave_output_busy(void) {
 }
 
 // Waits for the device to return a buffer, while it plays. Dropping the
-// block instead would lose its sound for good.
+// block instead would lose its sound for good. The done marks are read
+// every millisecond; the device's position, which may cost a call into
+// the audio system's own thread, only now and then.
 static WAVEHDR *wait_for_buffer(void) {
     uint32_t start = timeGetTime();
+    uint32_t looked = start;
     for (;;) {
         WAVEHDR *header = free_buffer();
         if (header != NULL)
             return header;
         uint32_t now = timeGetTime();
-        if (player_sound_stalled(now) || now - start >= WAVE_WAIT_LIMIT_MS)
+        if (now - start >= WAVE_WAIT_LIMIT_MS)
             return NULL;
+        if (now - looked >= WAVE_WAIT_LOOK_MS) {
+            looked = now;
+            if (player_sound_stalled(now))
+                return NULL;
+        }
         Sleep(1);
     }
 }

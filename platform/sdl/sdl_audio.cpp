@@ -85,9 +85,13 @@ int backend_audio_open(uint32_t rate) {
     want.freq = static_cast<int>(rate);
     want.format = AUDIO_S16SYS;
     want.channels = 1;
-    // About 20 ms a feed: short enough that done marks come steadily.
+    // About 90 ms a feed. The output's own buffer holds about one feed (a
+    // sound server's stream asks for that much), and it runs dry, inserting
+    // silence, whenever SDL's thread is held off for longer than that: 20 ms
+    // was too little on a busy machine. Movies queue a quarter of a second
+    // ahead, so a feed still finds its sound queued.
     Uint16 samples = 256;
-    while (samples < 4096 && samples * 50u < rate)
+    while (samples < 8192 && samples * 12u < rate)
         samples = static_cast<Uint16>(samples * 2);
     want.samples = samples;
     want.callback = feed;

@@ -261,11 +261,11 @@ e2e_wine_unmanaged() {
 # SDL's disk driver waits a fixed time for each piece it writes and so runs
 # a little slower than real time, more so on a busy machine; a player
 # feeding it at real time would then find its buffers all taken now and
-# then. Waiting 20 ms for each 512-sample piece (23 ms at 22050 Hz) keeps
+# then. Waiting 85 ms for each 2048-sample piece (93 ms at 22050 Hz) keeps
 # the device a little ahead instead: it plays silence when it runs dry,
 # which the comparison allows.
 e2e_sdl_disk_audio() {
-    export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$1 SDL_DISKAUDIODELAY=${E2E_DISK_DELAY_MS:-20}
+    export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$1 SDL_DISKAUDIODELAY=${E2E_DISK_DELAY_MS:-85}
 }
 
 # e2e_sound_reached RECORDED EXPECTED: the samples of EXPECTED (raw 16-bit,
