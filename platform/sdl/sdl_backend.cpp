@@ -318,6 +318,11 @@ int sdl_start(Uint32 subsystem) {
         // A click that activates the window is also a click in it.
         SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
         SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+        // Frames go to the window through the display's own image transfer
+        // (shared memory on X11), not through a GL texture: where GL is only
+        // emulated in software (a virtual display, a machine without a GPU
+        // driver) that costs several times the CPU of the whole player.
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         atexit(shut_down);
     }
     if (SDL_InitSubSystem(subsystem) != 0)
