@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <stddef.h>
+
 enum {
     PLAYER_ICON = 101,              // icon group: the class's large and small icon
     WINDOW_BITMAP_INFO_SIZE = 1064, // BITMAPINFOHEADER + 256 RGBQUADs
@@ -11,6 +13,11 @@ enum {
 };
 
 #define PLAYER_WINDOW_CLASS "kMovSPWnd"
+
+// The mark in front of a window title stored as UTF-8 (a byte-order mark);
+// a title without it is code page 932.
+#define UTF8_MARK "\xEF\xBB\xBF"
+enum { UTF8_MARK_SIZE = 3 };
 
 extern HINSTANCE instance_handle;
 extern int show_command;
@@ -31,6 +38,12 @@ int open_own_movie(void);
 // The palette callback handed to player_open: builds window_palette from a
 // copy of the player's bitmap header and colour table.
 HPALETTE make_window_palette(void);
+
+// The window title stored in the `size` bytes of `title` (NUL-terminated
+// or not) as UTF-16 in `out`, which has room for `size` units: UTF-8 behind
+// UTF8_MARK, else code page 932. Bytes that are not text in their code page
+// come out as the conversion's replacement character.
+void startup_title_wide(const char *title, size_t size, WCHAR *out);
 
 LRESULT CALLBACK player_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 

@@ -22,7 +22,7 @@ std::vector<uint8_t> text(const char *s) {
 uint32_t stream_sum(const std::vector<uint8_t> &bytes) {
     TempFile file("movie", bytes);
     FILE *stream = std::fopen(file.c_str(), "rb");
-    uint32_t sum = movie_checksum_stream(stream);
+    uint32_t sum = movie_checksum_stream(stream, UINT64_MAX);
     std::fclose(stream);
     return sum;
 }
@@ -63,22 +63,23 @@ TEST(StartupCheck, PassesAnIntactMovieAndStopsAChangedOne) {
     std::vector<uint8_t> movie(program.begin() + 1000, program.end());
     TempFile file("program", program);
     set_block(1000, kmov::movie_checksum(movie));
-    verify_movie_checksum(file.c_str()); // returns
+    verify_movie_checksum(file.w_str()); // returns
 
     program[2000] ^= 1;
     file.write(program);
-    EXPECT_EXIT(verify_movie_checksum(file.c_str()), testing::ExitedWithCode(1),
+    EXPECT_EXIT(verify_movie_checksum(file.w_str()), testing::ExitedWithCode(1),
                 HasSubstr("MessageBoxA [Error] 0x00012010 ﾃﾞｰﾀが正しくありません\n"));
     // Beyond the end of the file the sum is 0.
     set_block(9000, 0);
-    verify_movie_checksum(file.c_str());
+    verify_movie_checksum(file.w_str());
     set_block(9000, 1);
-    EXPECT_EXIT(verify_movie_checksum(file.c_str()), testing::ExitedWithCode(1),
+    EXPECT_EXIT(verify_movie_checksum(file.w_str()), testing::ExitedWithCode(1),
                 HasSubstr("ﾃﾞｰﾀが正しくありません"));
     // A file that cannot be opened.
     set_block(0, 0);
-    EXPECT_EXIT(verify_movie_checksum((file.path().string() + ".gone").c_str()),
-                testing::ExitedWithCode(1), HasSubstr("ﾃﾞｰﾀが正しくありません"));
+    EXPECT_EXIT(
+        verify_movie_checksum(kmov::test::wide_path(file.path().string() + ".gone").c_str()),
+        testing::ExitedWithCode(1), HasSubstr("ﾃﾞｰﾀが正しくありません"));
 }
 
 // A stand-in template: an image with the marker and a block in it.

@@ -5,6 +5,8 @@
 
 #include "movie_writer.h"
 
+#include <windows.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -13,6 +15,15 @@
 namespace kmov::test {
 
 // A file in a fresh temporary folder that is removed with this object.
+// A path as UTF-16 in the program's WCHAR units.
+inline std::basic_string<WCHAR> wide_path(const std::filesystem::path &path) {
+#ifdef _WIN32
+    return path.wstring();
+#else
+    return path.u16string();
+#endif
+}
+
 class TempFile {
   public:
     explicit TempFile(const std::string &name = "file");
@@ -27,6 +38,11 @@ class TempFile {
         narrow_ = path_.string();
         return narrow_.c_str();
     }
+    // The path as the program's wide file calls take it.
+    const WCHAR *w_str() const {
+        wide_ = wide_path(path_);
+        return wide_.c_str();
+    }
     const std::filesystem::path &folder() const { return folder_; }
     void write(const std::vector<uint8_t> &bytes) const;
 
@@ -34,6 +50,7 @@ class TempFile {
     std::filesystem::path folder_;
     std::filesystem::path path_;
     mutable std::string narrow_;
+    mutable std::basic_string<WCHAR> wide_;
 };
 
 // Bytes 0, 1, 2, ... (mod 251, so no period of a power of two hides an
