@@ -47,8 +47,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
 static const WCHAR player_window_class[] = {'k', 'M', 'o', 'v', 'S', 'P', 'W', 'n', 'd', 0};
 
 void startup_title_wide(const char *title, size_t size, WCHAR *out) {
+    // At most size - 1 bytes: a block whose title lacks its terminator
+    // still converts within `out`.
     size_t length = 0;
-    while (length < size && title[length] != 0)
+    while (length + 1 < size && title[length] != 0)
         length++;
     UINT code_page = MESSAGE_CODE_PAGE;
     if (length >= UTF8_MARK_SIZE && memcmp(title, UTF8_MARK, UTF8_MARK_SIZE) == 0) {

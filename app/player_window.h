@@ -14,11 +14,6 @@ enum {
 
 #define PLAYER_WINDOW_CLASS "kMovSPWnd"
 
-// The mark in front of a window title stored as UTF-8 (a byte-order mark);
-// a title without it is code page 932.
-#define UTF8_MARK "\xEF\xBB\xBF"
-enum { UTF8_MARK_SIZE = 3 };
-
 extern HINSTANCE instance_handle;
 extern int show_command;
 extern HWND player_window;
@@ -39,10 +34,11 @@ int open_own_movie(void);
 // copy of the player's bitmap header and colour table.
 HPALETTE make_window_palette(void);
 
-// The window title stored in the `size` bytes of `title` (NUL-terminated
-// or not) as UTF-16 in `out`, which has room for `size` units: UTF-8 behind
-// UTF8_MARK, else code page 932. Bytes that are not text in their code page
-// come out as the conversion's replacement character.
+// The window title stored in the `size` bytes of `title` as UTF-16 in
+// `out`, which has room for `size` units: UTF-8 behind UTF8_MARK, else code
+// page 932. It ends at the first NUL or after size - 1 bytes. Bytes that
+// are not text in their code page come out as the conversion's
+// replacement character.
 void startup_title_wide(const char *title, size_t size, WCHAR *out);
 
 LRESULT CALLBACK player_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

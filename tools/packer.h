@@ -34,11 +34,18 @@ uint32_t movie_checksum(std::span<const uint8_t> bytes);
 
 // The template's image followed by the movie, with the block written:
 // movie_offset = the image's length, movie_checksum over the movie, and the
-// title (code page 932, at most 255 bytes). Packing a packed program
-// replaces its movie.
+// title (its stored bytes, at most 255). Packing a packed program replaces
+// its movie. A Windows (PE) program also gets zeros behind the movie up to
+// a multiple of 8 bytes (inside the checksum) and its header's CheckSum
+// set for the new file; a signed one is refused (pack first, then sign).
 Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
-                                          std::span<const uint8_t> movie,
-                                          const std::string &title_cp932);
+                                          std::span<const uint8_t> movie, const std::string &title);
+
+// The PE header's CheckSum of `file`: its 16-bit little-endian words (an
+// odd last byte padded with zero) added with the carries folded back, the
+// 4 bytes of the field at `checksum_offset` counting as zero, plus the
+// file's length.
+uint32_t pe_checksum(std::span<const uint8_t> file, size_t checksum_offset);
 
 // The player's message for a movie that fails its checksum ("the data are
 // not correct"), in UTF-8 (defined where the tools' character set holds).
@@ -47,7 +54,8 @@ extern const char VERIFY_CHECKSUM_MESSAGE[];
 extern const char VERIFY_NOT_A_MOVIE[];
 
 // Checks a program as the player does at start: the checksum of every whole
-// word from movie_offset to the end against the block's, then the movie's
+// word from movie_offset to the end (to the certificate table, when one
+// ends the file behind the movie) against the block's, then the movie's
 // magic at movie_offset. Errors: find_startup_block's,
 // VERIFY_CHECKSUM_MESSAGE, or VERIFY_NOT_A_MOVIE.
 Expected<StartupInfo> verify_program(std::span<const uint8_t> program);

@@ -112,7 +112,8 @@ void headless_set_audio_paced(int on);
 
 // ---- The program --------------------------------------------------------------------
 
-// GetModuleFileNameA names this file instead of the running program (null:
+// GetModuleFileNameA and GetModuleFileNameW name this file (the system's
+// bytes) instead of the running program (null:
 // the program again), so a test can start the player on a packed file.
 void headless_set_module_path(const char *path);
 

@@ -57,6 +57,21 @@ class TempFile {
 // offset mistake).
 std::vector<uint8_t> counting_bytes(size_t count);
 
+// A stand-in Windows player template of `size` bytes (at least 1048): an
+// MZ header, the PE signature at 0x80, a PE32 optional header (PE32+ with
+// `plus`) with 16 data-directory entries, all zero but their counts, and
+// the startup marker with an empty block at 0x300; counting bytes behind.
+std::vector<uint8_t> fake_pe_template(size_t size, bool plus = false);
+// Where fake_pe_template's CheckSum field and security directory entry lie.
+constexpr size_t FAKE_PE_CHECKSUM = 0x80 + 24 + 64;
+inline size_t fake_pe_security_entry(bool plus = false) {
+    return 0x80 + 24 + (plus ? 112 : 96) + 4 * 8;
+}
+// Signs a program as a signing tool would, in outline: zeros to a multiple
+// of 8, then a certificate table of `table` bytes named by the security
+// entry at `entry`.
+void fake_sign(std::vector<uint8_t> &program, size_t entry, size_t table = 1000);
+
 // A palette whose colour i is (i, 255 - i, i * 7 mod 256).
 Palette test_palette();
 
