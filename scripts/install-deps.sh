@@ -17,6 +17,7 @@ test_packages=(
     xvfb xdotool x11-utils imagemagick openbox
     fonts-vlgothic xfonts-base xfonts-intl-japanese locales
     ffmpeg
+    osslsigncode openssl
 )
 
 case "${1:-all}" in
