@@ -16,20 +16,18 @@ uint32_t movie_checksum_stream(FILE *stream, uint64_t length) {
 }
 
 // The end of the bytes the checksum covers: the file's size, or the start
-// of a certificate table that ends the file. 0 with *ok clear when the
-// stream cannot be measured.
-static uint64_t checksum_end(FILE *stream, int *ok) {
+// of a certificate table that ends the file. UINT64_MAX (to the end of the
+// file, as without signatures) when the size cannot be had.
+static uint64_t checksum_end(FILE *stream) {
     static unsigned char head[PE_HEADER_READ];
-    *ok = 0;
     if (fseek(stream, 0, SEEK_SET) != 0)
-        return 0;
+        return UINT64_MAX;
     size_t got = fread(head, 1, sizeof head, stream);
     if (fseek(stream, 0, SEEK_END) != 0)
-        return 0;
+        return UINT64_MAX;
     long size = ftell(stream);
     if (size < 0)
-        return 0;
-    *ok = 1;
+        return UINT64_MAX;
     return movie_checksum_end(head, got, (uint64_t)size, startup_block.movie_offset);
 }
 
@@ -40,16 +38,14 @@ void verify_movie_checksum(const WCHAR *file_name) {
         fatal_error("ﾃﾞｰﾀが正しくありません");
         return;
     }
-    uint32_t sum = startup_block.movie_checksum + 1; // cannot be measured: never passes
-    int measured = 0;
-    uint64_t end = checksum_end(stream, &measured);
-    if (measured) {
-        // A movie_offset at or beyond the end gives the sum 0.
-        uint64_t length = end > startup_block.movie_offset ? end - startup_block.movie_offset : 0;
-        if (length == 0)
-            sum = 0;
-        else if (fseek(stream, (long)startup_block.movie_offset, SEEK_SET) == 0)
-            sum = movie_checksum_stream(stream, length);
+    uint64_t end = checksum_end(stream);
+    // A movie_offset at or beyond the end gives the sum 0.
+    uint32_t sum = 0;
+    if (end > startup_block.movie_offset) {
+        if (fseek(stream, (long)startup_block.movie_offset, SEEK_SET) == 0)
+            sum = movie_checksum_stream(stream, end - startup_block.movie_offset);
+        else
+            sum = startup_block.movie_checksum + 1; // cannot be positioned: never passes
     }
     fclose(stream);
     if (sum != startup_block.movie_checksum)
