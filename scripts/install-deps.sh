@@ -17,7 +17,7 @@ test_packages=(
     xvfb xdotool x11-utils imagemagick openbox
     fonts-vlgothic xfonts-base xfonts-intl-japanese locales
     ffmpeg
-    osslsigncode openssl
+    icoutils osslsigncode openssl dpkg-dev
 )
 
 case "${1:-all}" in

@@ -31,13 +31,7 @@ fs::path program_folder() {
     return code ? fs::path() : self.parent_path();
 }
 
-// Where the player template for OUT was found (empty when nowhere), and the
-// places tried before.
-struct PlayerSearch {
-    std::string found;
-    std::string variable; // the environment variable that named it, if one did
-    std::vector<std::string> tried;
-};
+} // namespace
 
 PlayerSearch find_player_template(const std::string &out) {
     const bool exe = ends_in_exe(out);
@@ -52,12 +46,13 @@ PlayerSearch find_player_template(const std::string &out) {
     }
     search.tried.push_back(std::string(variable) + " (not set)");
     if (const fs::path kmov_folder = program_folder(); !kmov_folder.empty()) {
-        const std::vector<fs::path> places =
-            exe ? std::vector<fs::path>{kmov_folder / "kmovsp.exe", kmov_folder / ".." / ".." /
-                                                                        "windows" / "app" /
-                                                                        "kmovsp.exe"}
-                : std::vector<fs::path>{kmov_folder / "kmovsp",
-                                        kmov_folder / ".." / "app" / "kmovsp"};
+        // Beside kmov; where an installed kmov's templates are (bin/ and
+        // share/kmov/ under one prefix, wherever it was moved); the build tree.
+        const char *name = exe ? "kmovsp.exe" : "kmovsp";
+        const std::vector<fs::path> places = {
+            kmov_folder / name, kmov_folder / ".." / "share" / "kmov" / name,
+            exe ? kmov_folder / ".." / ".." / "windows" / "app" / name
+                : kmov_folder / ".." / "app" / name};
         for (const fs::path &place : places) {
             const fs::path normal = place.lexically_normal();
             std::error_code code;
@@ -71,8 +66,6 @@ PlayerSearch find_player_template(const std::string &out) {
     return search;
 }
 
-} // namespace
-
 int command_make(const std::vector<std::string> &argv) {
     std::vector<Arguments::Option> options = {
         {"o", true, "the program to write (a name ending in .exe: the Windows player)", "OUT"},
@@ -80,15 +73,21 @@ int command_make(const std::vector<std::string> &argv) {
         {"player", true, "the player template (default: see above)", "PATH"},
     };
     options.insert(options.end(), encoder_options().begin(), encoder_options().end());
+    for (const Arguments::Option &option : branding_options())
+        options.push_back(option);
     Arguments args(
-        "make", "INPUT... -o OUT [--title TEXT] [--player PATH] [encode options]",
+        "make",
+        "INPUT... -o OUT [--title TEXT] [--player PATH] [--icon FILE] [--version-info TEXT] "
+        "[encode options]",
         "Makes a self-playing program from video, images and sound in one step: encodes\n"
         "as kmov encode does and packs the movie as kmov pack does, without a movie\n"
         "file between them. OUT ending in .exe (in any case) takes the Windows player,\n"
-        "any other name the Linux one. Unless --player names it, the template is the\n"
+        "any other name the Linux one. --icon and --version-info brand the program as\n"
+        "kmov pack does. Unless --player names it, the template is the\n"
         "first of:\n"
         "  KMOV_PLAYER (or KMOV_PLAYER_EXE for .exe), when set\n"
         "  kmovsp (kmovsp.exe) in kmov's own folder\n"
+        "  ../share/kmov/kmovsp (kmovsp.exe) from kmov's folder: an installed kmov\n"
         "  the build tree kmov was built in: ../app/kmovsp from kmov's folder (for .exe\n"
         "  ../../windows/app/kmovsp.exe, the windows preset's build beside it)",
         options);
@@ -129,11 +128,20 @@ int command_make(const std::vector<std::string> &argv) {
         if (!search.variable.empty())
             named_by = search.variable + ": ";
     }
+    if (std::optional<Error> error =
+            refuse_output_over_input({out, encode->frames_file}, {player_path}))
+        return report("make", *error);
+    Expected<Branding> branding = parse_branding(args, out);
+    if (!branding)
+        return report("make", branding.error());
     Expected<std::vector<uint8_t>> player = read_whole_file(player_path);
     if (!player)
         return report("make", {named_by + player.error().message});
     if (Expected<StartupInfo> block = find_startup_block(*player); !block)
         return report("make", {named_by + player_path + ": " + block.error().message});
+    player = brand_program(*player, *branding);
+    if (!player)
+        return report("make", {named_by + player_path + ": " + player.error().message});
 
     Expected<EncodedMovie> encoded = run_encoder(args, *encode);
     if (!encoded)

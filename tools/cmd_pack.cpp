@@ -61,6 +61,34 @@ Arguments::Option title_option() {
     return {"title", true, "window title in UTF-8 (default: OUT's name)", "TEXT"};
 }
 
+std::vector<Arguments::Option> branding_options() {
+    return {{"icon", true,
+             "the program's icon: a PNG, ICO or any picture FFmpeg reads, at least 32x32", "FILE"},
+            {"version-info", true,
+             "the Windows program's version resource: "
+             "\"Company=..;Product=..;Version=1.2.3;Copyright=..;Description=..\"",
+             "TEXT"}};
+}
+
+Expected<Branding> parse_branding(const Arguments &args, const std::string &out) {
+    Branding branding;
+    if (args.has("icon")) {
+        Expected<RgbaImage> picture = icon_read_picture(args.value("icon"));
+        if (!picture)
+            return picture.error();
+        branding.icon = std::move(*picture);
+    }
+    if (args.has("version-info")) {
+        std::string title =
+            args.has("title") ? args.value("title") : std::filesystem::path(out).stem().string();
+        Expected<VersionInfo> version = parse_version_info(args.value("version-info"), title, out);
+        if (!version)
+            return version.error();
+        branding.version = std::move(*version);
+    }
+    return branding;
+}
+
 Expected<std::string> program_title(const Arguments &args, const std::string &out) {
     std::string title =
         args.has("title") ? args.value("title") : std::filesystem::path(out).stem().string();
@@ -95,14 +123,18 @@ std::optional<Error> write_program(const std::string &out, std::span<const uint8
 }
 
 int command_pack(const std::vector<std::string> &argv) {
-    Arguments args("pack", "PLAYER MOVIE -o OUT [--title TEXT]",
+    std::vector<Arguments::Option> options = {{"o", true, "the program to write", "OUT"},
+                                              {"output", true, "same as -o", "OUT"},
+                                              title_option()};
+    for (const Arguments::Option &option : branding_options())
+        options.push_back(option);
+    Arguments args("pack", "PLAYER MOVIE -o OUT [--title TEXT] [--icon FILE] [--version-info TEXT]",
                    "Makes a self-playing program: copies the player template PLAYER (kmovsp or\n"
                    "kmovsp.exe, or a packed program, whose movie is replaced), appends MOVIE and\n"
                    "writes the movie's offset, checksum and the window title into its startup\n"
-                   "block.",
-                   {{"o", true, "the program to write", "OUT"},
-                    {"output", true, "same as -o", "OUT"},
-                    title_option()});
+                   "block. --icon replaces the icon of either player; --version-info the Windows\n"
+                   "player's version resource (its Description defaults to the title).",
+                   options);
     if (int code = parse(args, argv, 2, "pack"); code >= 0)
         return code;
     std::string out = args.value("o", args.value("output"));
@@ -112,20 +144,40 @@ int command_pack(const std::vector<std::string> &argv) {
     if (!title)
         return report("pack", title.error());
 
+    if (std::optional<Error> error = refuse_output_over_input({out}, args.positional()))
+        return report("pack", *error);
+    Expected<Branding> branding = parse_branding(args, out);
+    if (!branding)
+        return report("pack", branding.error());
     Expected<std::vector<uint8_t>> player = read_whole_file(args.positional()[0]);
     if (!player)
         return report("pack", player.error());
+    player = brand_program(*player, *branding);
+    if (!player)
+        return report("pack", {args.positional()[0] + ": " + player.error().message});
     Expected<std::vector<uint8_t>> movie = read_whole_file(args.positional()[1]);
     if (!movie)
         return report("pack", movie.error());
     // A movie cut short or one the player refuses would make a program that
-    // fails or stops early: refused here, with what is wrong.
+    // fails or stops early: refused here, with what is wrong. A packed
+    // program gives the movie inside it, up to its "end " record.
     report_player_errors("pack");
-    if (Expected<MovieLocation> location = locate_movie(args.positional()[1], 0); location) {
+    const std::string &movie_path = args.positional()[1];
+    if (Expected<MovieLocation> location = locate_movie(movie_path, std::nullopt); location) {
         Expected<MovieSummary> summary = inspect_movie(*location);
         if (summary && !summary->damage.empty())
-            return report("pack", {args.positional()[1] + ": a damaged movie: " + summary->damage +
+            return report("pack", {movie_path + ": a damaged movie: " + summary->damage +
                                    " (see kmov info)"});
+        if (summary && location->packed) {
+            if (location->integrity && !location->integrity->matches())
+                return report("pack", {movie_path + ": a packed program whose movie fails its "
+                                                    "checksum (see kmov verify)"});
+            std::fprintf(stderr, "kmov pack: %s is a packed program: packing the movie inside it\n",
+                         movie_path.c_str());
+            if (summary->end_offset > location->offset)
+                movie->erase(movie->begin() + summary->end_offset, movie->end());
+            movie->erase(movie->begin(), movie->begin() + location->offset);
+        }
     }
     if (std::optional<Error> error =
             write_program(out, *player, args.positional()[0], *movie, args.positional()[1], *title))
@@ -137,28 +189,53 @@ int command_verify(const std::vector<std::string> &argv) {
     Arguments args("verify", "EXE",
                    "Checks a self-playing program as the player does at start: the appended\n"
                    "movie against the checksum in its startup block, and the movie's header.\n"
-                   "Exits 0 when it would play, else 1 with the player's message.",
+                   "Exits 0 when it would play, else 1 with the player's message and what is\n"
+                   "wrong in plain words.",
                    {});
     if (int code = parse(args, argv, 1, "verify"); code >= 0)
         return code;
     const std::string &path = args.positional()[0];
     Expected<std::vector<uint8_t>> program = read_whole_file(path);
-    if (!program)
-        return report("verify", program.error());
+    if (!program) {
+        // The player cannot read itself either, and says what it says to a
+        // wrong checksum.
+        std::fprintf(stderr, "%s\n", VERIFY_CHECKSUM_MESSAGE);
+        return report("verify", {"cannot read " + program.error().message});
+    }
     Expected<StartupInfo> verified = verify_program(*program);
-    if (!verified) {
-        // What the player would show, in its own words; anything else is
-        // not a program made by kmov pack.
-        const std::string &message = verified.error().message;
-        if (message == VERIFY_CHECKSUM_MESSAGE)
-            std::fprintf(stderr, "%s\n", message.c_str());
-        else if (message == VERIFY_NOT_A_MOVIE)
-            std::fprintf(stderr, "%s: %s\n", path.c_str(), message.c_str());
-        else
-            return report("verify", {path + ": " + message});
+    if (verified)
+        return 0;
+    // What the player would show, in its own words, then what is wrong in
+    // plain words; anything else is not a program made by kmov pack.
+    const std::string &message = verified.error().message;
+    if (message == VERIFY_NOT_A_MOVIE) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), message.c_str());
         return 1;
     }
-    return 0;
+    if (message != VERIFY_CHECKSUM_MESSAGE)
+        return report("verify", {path + ": " + message});
+    std::fprintf(stderr, "%s\n", message.c_str());
+    Expected<StartupInfo> startup = find_startup_block(*program);
+    const IntegrityCheck check = check_integrity(*program, *startup);
+    char sums[96];
+    std::snprintf(sums, sizeof sums,
+                  "the movie's checksum is %08x, but the startup block says %08x", check.computed,
+                  check.stored);
+    std::string reason = path + ": " + sums;
+    const uint32_t offset = startup->block.movie_offset;
+    if (offset >= program->size()) {
+        reason += "; the file ends at byte " + std::to_string(program->size()) +
+                  ", before the movie's offset " + std::to_string(offset) + " (cut short)";
+    } else if (Expected<MovieLocation> location = locate_movie(path, offset); location) {
+        report_player_errors("verify");
+        Expected<MovieSummary> summary = inspect_movie(*location);
+        if (summary && summary->end_offset == 0)
+            reason += "; the movie ends at byte " + std::to_string(program->size()) +
+                      ", before its \"end \" record (cut short)";
+        else
+            reason += " (changed after it was packed)";
+    }
+    return report("verify", {reason});
 }
 
 int command_checksum(const std::vector<std::string> &argv) {

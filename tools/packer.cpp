@@ -156,17 +156,22 @@ Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
     return out;
 }
 
+IntegrityCheck check_integrity(std::span<const uint8_t> program, const StartupInfo &startup) {
+    IntegrityCheck check;
+    check.stored = startup.block.movie_checksum;
+    // Up to the certificate table when a signature ends the file.
+    size_t end = checksum_end(program, startup.block.movie_offset);
+    if (startup.block.movie_offset < end)
+        check.computed = movie_checksum(
+            program.subspan(startup.block.movie_offset, end - startup.block.movie_offset));
+    return check;
+}
+
 Expected<StartupInfo> verify_program(std::span<const uint8_t> program) {
     Expected<StartupInfo> startup = find_startup_block(program);
     if (!startup)
         return startup;
-    const StartupBlock &block = startup->block;
-    // Up to the certificate table when a signature ends the file.
-    size_t end = checksum_end(program, block.movie_offset);
-    uint32_t sum = 0;
-    if (block.movie_offset < end)
-        sum = movie_checksum(program.subspan(block.movie_offset, end - block.movie_offset));
-    if (sum != block.movie_checksum)
+    if (!check_integrity(program, *startup).matches())
         return Error{VERIFY_CHECKSUM_MESSAGE};
     if (!startup->packed)
         return Error{VERIFY_NOT_A_MOVIE};

@@ -53,6 +53,17 @@ extern const char VERIFY_CHECKSUM_MESSAGE[];
 // ... and for a movie_offset at which no movie's magic lies.
 extern const char VERIFY_NOT_A_MOVIE[];
 
+// The player's integrity check of a program: the checksum of every whole
+// word from the block's movie_offset to the end of the file (to the
+// certificate table, when a signature ends the file behind the movie),
+// against the block's. An offset beyond the end sums nothing.
+struct IntegrityCheck {
+    uint32_t stored = 0;   // the startup block's movie_checksum
+    uint32_t computed = 0; // what the player computes
+    bool matches() const { return stored == computed; }
+};
+IntegrityCheck check_integrity(std::span<const uint8_t> program, const StartupInfo &startup);
+
 // Checks a program as the player does at start: the checksum of every whole
 // word from movie_offset to the end (to the certificate table, when one
 // ends the file behind the movie) against the block's, then the movie's

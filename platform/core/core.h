@@ -115,6 +115,10 @@ std::u16string platform_wide_from_utf8(const char *text, int escape);
 std::string platform_utf8_from_cp932(const char *text);
 std::string platform_cp932_from_utf8(const char *text);
 
+// The finest timer period in force through timeBeginPeriod, in
+// milliseconds; 0 when every period has been ended.
+UINT platform_timer_period(void);
+
 // Sets the thread's last-error code (SetLastError).
 void platform_set_error(DWORD code);
 
