@@ -5,6 +5,7 @@
 #include "movie_input.h"
 #include "pack_command.h"
 #include "packer.h"
+#include "web_page.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -117,7 +118,9 @@ std::optional<Error> write_program(const std::string &out, std::span<const uint8
             error.message;
         return error;
     }
-    if (std::string error = write_file_atomically(out, *packed, true); !error.empty())
+    // A web page is a document, not a program to run.
+    if (std::string error = write_file_atomically(out, *packed, !is_web_page(player));
+        !error.empty())
         return Error{error};
     return std::nullopt;
 }
@@ -129,11 +132,12 @@ int command_pack(const std::vector<std::string> &argv) {
     for (const Arguments::Option &option : branding_options())
         options.push_back(option);
     Arguments args("pack", "PLAYER MOVIE -o OUT [--title TEXT] [--icon FILE] [--version-info TEXT]",
-                   "Makes a self-playing program: copies the player template PLAYER (kmovsp or\n"
-                   "kmovsp.exe, or a packed program, whose movie is replaced), appends MOVIE and\n"
-                   "writes the movie's offset, checksum and the window title into its startup\n"
-                   "block. --icon replaces the icon of either player; --version-info the Windows\n"
-                   "player's version resource (its Description defaults to the title).",
+                   "Makes a self-playing program: copies the player template PLAYER (kmovsp,\n"
+                   "kmovsp.exe or the web page kmovsp.html, or a packed program, whose movie is\n"
+                   "replaced), appends MOVIE and writes the movie's offset, checksum and the\n"
+                   "window title into its startup block. --icon replaces the icon of either\n"
+                   "program; --version-info the Windows program's version resource (its\n"
+                   "Description defaults to the title).",
                    options);
     if (int code = parse(args, argv, 2, "pack"); code >= 0)
         return code;
@@ -216,6 +220,10 @@ int command_verify(const std::vector<std::string> &argv) {
         return report("verify", {path + ": " + message});
     std::fprintf(stderr, "%s\n", message.c_str());
     Expected<StartupInfo> startup = find_startup_block(*program);
+    // A web page's player checks the movie inside it as its whole file.
+    const bool page = is_web_page(*program);
+    if (page)
+        *program = read_web_page(*program)->file;
     const IntegrityCheck check = check_integrity(*program, *startup);
     char sums[96];
     std::snprintf(sums, sizeof sums,
@@ -226,6 +234,8 @@ int command_verify(const std::vector<std::string> &argv) {
     if (offset >= program->size()) {
         reason += "; the file ends at byte " + std::to_string(program->size()) +
                   ", before the movie's offset " + std::to_string(offset) + " (cut short)";
+    } else if (page) {
+        reason += " (changed after it was packed)";
     } else if (Expected<MovieLocation> location = locate_movie(path, offset); location) {
         report_player_errors("verify");
         Expected<MovieSummary> summary = inspect_movie(*location);
