@@ -2,7 +2,8 @@
 // core's own between the program's text and the UTF-8 that the Linux
 // system (file names, X window titles, SDL) takes.
 //
-// Code pages: 932 (through iconv's CP932, the same table as Windows'),
+// Code pages: 932 (through iconv's CP932, the same table as Windows', or
+// its Shift_JIS where the C library has no CP932),
 // CP_UTF8, and CP_ACP, which is UTF-8 here. As on Windows:
 // - a length of -1 means NUL-terminated, and the terminator is converted
 //   and counted; a length of 0 fails with ERROR_INVALID_PARAMETER;
@@ -40,12 +41,23 @@ bool convert_one(iconv_t cd, const char *in, size_t in_size, char *out, size_t *
     return true;
 }
 
+// glibc knows code page 932 by that name; a smaller C library (the web
+// build's) knows only Shift_JIS, which it holds the player's texts in too.
+iconv_t open_cp932(bool to_cp932) {
+    const char *names[] = {"CP932", "SHIFT_JIS"};
+    for (const char *name : names) {
+        iconv_t cd = to_cp932 ? iconv_open(name, "UTF-16LE") : iconv_open("UTF-16LE", name);
+        if (cd != reinterpret_cast<iconv_t>(-1))
+            return cd;
+    }
+    return reinterpret_cast<iconv_t>(-1);
+}
 iconv_t cp932_to_utf16(void) {
-    static iconv_t cd = iconv_open("UTF-16LE", "CP932");
+    static iconv_t cd = open_cp932(false);
     return cd;
 }
 iconv_t utf16_to_cp932(void) {
-    static iconv_t cd = iconv_open("CP932", "UTF-16LE");
+    static iconv_t cd = open_cp932(true);
     return cd;
 }
 
