@@ -440,8 +440,8 @@ int backend_window_created(HWND window) {
     // Fixed size (not resizable, and no maximize offered), hidden until
     // ShowWindow.
     data->window =
-        SDL_CreateWindow(record->title, client_x(record), client_y(record),
-                         width * window_scale(), height * window_scale(), SDL_WINDOW_HIDDEN);
+        SDL_CreateWindow(record->title, client_x(record), client_y(record), width * window_scale(),
+                         height * window_scale(), SDL_WINDOW_HIDDEN);
     if (data->window == nullptr) {
         fprintf(stderr, "kmov: cannot open a window: %s\n", SDL_GetError());
         fflush(stderr);
