@@ -12,7 +12,7 @@ int quit_received = 0;
 
 static void translate_and_dispatch(MSG *msg) {
     TranslateMessage(msg);
-    DispatchMessageA(msg);
+    DispatchMessageW(msg);
 }
 
 static void ignore_quit(void) {}
@@ -25,7 +25,7 @@ void (*quit_hook)(void) = ignore_quit;
 static void drain_queue(void) {
     MSG msg;
     for (;;) {
-        BOOL got = GetMessageA(&msg, NULL, 0, 0);
+        BOOL got = GetMessageW(&msg, NULL, 0, 0);
         if (got == 0) {
             quit_hook();
             quit_received = 1;
@@ -34,7 +34,7 @@ static void drain_queue(void) {
         if (got < 0) // nothing was retrieved; cannot happen without a window filter
             return;
         message_hook(&msg);
-        if (!PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE))
+        if (!PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE))
             return;
     }
 }
@@ -96,7 +96,7 @@ int pump_messages(int may_wait) {
     if (quit_received)
         return 0;
     MSG msg;
-    if (PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE)) {
+    if (PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE)) {
         drain_queue();
         run_idle_events();
         return quit_received ? 0 : 1;

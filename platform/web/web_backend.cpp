@@ -49,9 +49,9 @@ namespace {
 // The one window the page shows (PlatformWindow::backend).
 struct WebWindow {
     HWND handle = nullptr;
-    int width = 0, height = 0;   // the client area, as the canvas has it
-    std::vector<uint8_t> pixels; // width * height RGBA, top row first
-    char title[256] = {0};       // as last set, code page 932
+    int width = 0, height = 0;                      // the client area, as the canvas has it
+    std::vector<uint8_t> pixels;                    // width * height RGBA, top row first
+    char title[sizeof PlatformWindow::title] = {0}; // as last set, UTF-8
     int shown = 0;
     const uint32_t *icon = nullptr; // as last set
 };
