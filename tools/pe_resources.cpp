@@ -1,5 +1,7 @@
 #include "pe_resources.h"
 
+#include "packer.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -415,21 +417,6 @@ std::vector<uint8_t> build_section(const TypeMap &tree, uint32_t section_rva) {
         }
     }
     return out;
-}
-
-// The PE checksum: 16-bit one's-complement-style sum of the file with the
-// checksum field taken as zero, plus the file's length.
-uint32_t pe_checksum(std::span<const uint8_t> file, size_t checksum_offset) {
-    uint64_t sum = 0;
-    for (size_t i = 0; i < file.size(); i += 2) {
-        if (i == checksum_offset || i == checksum_offset + 2)
-            continue;
-        uint32_t word = file[i] | (i + 1 < file.size() ? uint32_t(file[i + 1]) << 8 : 0);
-        sum += word;
-        sum = (sum & 0xffff) + (sum >> 16);
-    }
-    sum = (sum & 0xffff) + (sum >> 16);
-    return static_cast<uint32_t>(sum + file.size());
 }
 
 } // namespace
