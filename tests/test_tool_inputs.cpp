@@ -76,40 +76,56 @@ TEST_F(ToolInputs, EachCommandRefusesBadInputWithItsMessageAndNoOutput) {
         std::string command; // {IN} is the input, {OUT} the output
         std::string input;
         std::string message;
+        // The exit code and checksum of stderr (with the folder as {DIR}):
+        // the whole message, pinned.
+        std::string golden = "";
     } cases[] = {
-        {"info {IN}", "empty", "empty: not a kmov file"},
-        {"info {IN}", "junk", "junk: not a kmov file"},
-        {"info {IN}", "folder", "folder: not a regular file"},
-        {"info {IN}", "missing", "missing: No such file or directory"},
+        {"info {IN}", "empty", "empty: not a kmov file", "1|42fe9e87ae46deaf"},
+        {"info {IN}", "junk", "junk: not a kmov file", "1|429c44820502d312"},
+        {"info {IN}", "folder", "folder: not a regular file", "1|9d059a23a64c798a"},
+        {"info {IN}", "missing", "missing: No such file or directory", "1|f3d2d809824a4c1c"},
 
-        {"frames {IN} --raw {OUT}", "junk", "kmov frames: "},
-        {"frames {IN} --raw {OUT}", "folder", "folder: not a regular file"},
-        {"frames {IN} --raw {OUT}", "missing", "missing: No such file or directory"},
-        {"frames {IN} --raw {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends inside"},
-        {"frames {IN} --png {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends inside"},
-        {"frames {IN} --png {OUT}", "no-width.kmov", "frame size 0x30 is not positive"},
-        {"frames {IN} --raw {OUT}", "packed-cut", "packed-cut: a damaged movie"},
+        {"frames {IN} --raw {OUT}", "junk", "kmov frames: ", "1|f032673ca5c35437"},
+        {"frames {IN} --raw {OUT}", "folder", "folder: not a regular file", "1|41086f4163441048"},
+        {"frames {IN} --raw {OUT}", "missing", "missing: No such file or directory",
+         "1|21afe3ca434f82d2"},
+        {"frames {IN} --raw {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends inside",
+         "1|ffd4c1fb83cbb1b7"},
+        {"frames {IN} --png {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends inside",
+         "1|ffd4c1fb83cbb1b7"},
+        {"frames {IN} --png {OUT}", "no-width.kmov", "frame size 0x30 is not positive",
+         "1|ba25af678c6e99af"},
+        {"frames {IN} --raw {OUT}", "packed-cut", "packed-cut: a damaged movie",
+         "1|481e099b0b4a5161"},
         // The player's own failure ends the process: the folder it made goes.
-        {"frames {IN} --png {OUT}", "huge-ring.kmov", "kmov frames: memory error 8"},
-        {"frames {IN} --png {OUT}/deeper/still", "huge-ring.kmov", "kmov frames: memory error 8"},
+        {"frames {IN} --png {OUT}", "huge-ring.kmov", "kmov frames: memory error 8",
+         "1|1049357dd451d76d"},
+        {"frames {IN} --png {OUT}/deeper/still", "huge-ring.kmov", "kmov frames: memory error 8",
+         "1|1049357dd451d76d"},
 
-        {"audio {IN} --wav {OUT}", "empty", "empty: not a kmov file"},
-        {"audio {IN} --wav {OUT}", "cut.kmov", "cut.kmov: a damaged movie"},
-        {"audio {IN} --raw {OUT}", "huge-ring.kmov", "kmov audio: memory error 8"},
+        {"audio {IN} --wav {OUT}", "empty", "empty: not a kmov file", "1|1fd754ad7d9953ac"},
+        {"audio {IN} --wav {OUT}", "cut.kmov", "cut.kmov: a damaged movie", "1|cfd51e660ed80ef7"},
+        {"audio {IN} --raw {OUT}", "huge-ring.kmov", "kmov audio: memory error 8",
+         "1|ae7d263753fab3ad"},
 
-        {"verify {IN}", "empty", "empty: no startup block"},
-        {"verify {IN}", "folder", "folder: Is a directory"},
-        {"verify {IN}", "missing", "missing: No such file or directory"},
-        {"verify {IN}", "player", kmov::VERIFY_CHECKSUM_MESSAGE}, // no movie: offset 0
-        {"verify {IN}", "packed-cut", kmov::VERIFY_CHECKSUM_MESSAGE},
+        {"verify {IN}", "empty", "empty: no startup block", "1|cdb082209fa509c5"},
+        {"verify {IN}", "folder", "folder: Is a directory", "1|556b02b73255a251"},
+        {"verify {IN}", "missing", "missing: No such file or directory", "1|b449e7d3218b84df"},
+        {"verify {IN}", "player", kmov::VERIFY_CHECKSUM_MESSAGE,
+         "1|a7070a9c0caef939"}, // no movie: offset 0
+        {"verify {IN}", "packed-cut", kmov::VERIFY_CHECKSUM_MESSAGE, "1|a7070a9c0caef939"},
 
-        {"pack {IN} movie.kmov -o {OUT}", "junk", "junk: no startup block"},
-        {"pack {IN} movie.kmov -o {OUT}", "folder", "folder: Is a directory"},
-        {"pack {IN} movie.kmov -o {OUT}", "missing", "missing: No such file or directory"},
-        {"pack player {IN} -o {OUT}", "empty", "empty: not a kmov movie"},
-        {"pack player {IN} -o {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends"},
-        {"pack player {IN} -o {OUT}", "no-width.kmov", "no-width.kmov: a damaged movie: frame"},
-        {"pack player movie.kmov -o {OUT}/no/such/folder/x", "", "cannot create"},
+        {"pack {IN} movie.kmov -o {OUT}", "junk", "junk: no startup block", "1|22fa7bd01f620496"},
+        {"pack {IN} movie.kmov -o {OUT}", "folder", "folder: Is a directory", "1|76aecb27a01a024d"},
+        {"pack {IN} movie.kmov -o {OUT}", "missing", "missing: No such file or directory",
+         "1|3d9df21a7114ada3"},
+        {"pack player {IN} -o {OUT}", "empty", "empty: not a kmov movie", "1|096f2d9c8be7e7a9"},
+        {"pack player {IN} -o {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends",
+         "1|3da9675a8d10501c"},
+        {"pack player {IN} -o {OUT}", "no-width.kmov", "no-width.kmov: a damaged movie: frame",
+         "1|6b36d829dc0bdda0"},
+        {"pack player movie.kmov -o {OUT}/no/such/folder/x", "", "cannot create",
+         "1|021776596c99346e"},
     };
     for (const auto &c : cases) {
         std::string command = c.command;
@@ -125,6 +141,11 @@ TEST_F(ToolInputs, EachCommandRefusesBadInputWithItsMessageAndNoOutput) {
         ProgramRun run = run_kmov(command);
         EXPECT_NE(run.status, 0);
         EXPECT_THAT(run.err, HasSubstr(c.message));
+        std::string err = run.err;
+        for (size_t at; (at = err.find(folder().string())) != std::string::npos;)
+            err.replace(at, folder().string().size(), "{DIR}");
+        EXPECT_EQ(std::to_string(run.status) + "|" + kmov::test::checksum(err), c.golden)
+            << "stderr: " << err;
         EXPECT_EQ(files_in(folder()), before_) << "output or temporary files were left";
     }
 }

@@ -43,6 +43,16 @@ void TempFile::write(const std::vector<uint8_t> &bytes) const {
         throw std::runtime_error("cannot write " + path_.string());
 }
 
+std::string checksum(const void *data, size_t size, int digits) {
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < size; i++)
+        hash = (hash ^ bytes[i]) * 0x100000001b3ull;
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return std::string(text + 16 - digits);
+}
+
 std::vector<uint8_t> counting_bytes(size_t count) {
     std::vector<uint8_t> bytes(count);
     for (size_t i = 0; i < count; i++)
