@@ -1,5 +1,6 @@
 #include "baseline_coder.h"
 
+#include "player/frame_codes.h"
 #include "player/movie_format.h"
 
 #include <algorithm>
@@ -200,7 +201,7 @@ std::vector<uint8_t> BaselineCoder::encode(std::span<const uint8_t> pixels, size
         throw std::invalid_argument("the frame is shorter than its size");
     for (int32_t row = 0; row < height_; row++)
         for (int32_t col = 0; col < width_; col++)
-            if (pixels[row * stride + col] >= MOVIE_FIRST_OPERATION)
+            if (pixels[row * stride + col] >= FRAME_OP_FIRST)
                 throw std::invalid_argument("pixel value above 239 at " + std::to_string(col) +
                                             ", " + std::to_string(row));
 

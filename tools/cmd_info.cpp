@@ -16,19 +16,9 @@ void print_json(const MovieLocation &location, const MovieSummary &s) {
     out << "{\n";
     out << "  \"file\": " << json_string(location.path) << ",\n";
     out << "  \"offset\": " << location.offset << ",\n";
-    const std::pair<const char *, int32_t> fields[] = {{"data_rate", h.data_rate},
-                                                       {"ring_size", h.ring_size},
-                                                       {"preload_size", h.preload_size},
-                                                       {"width", h.width},
-                                                       {"height", h.height},
-                                                       {"frame_rate", h.frame_rate},
-                                                       {"frame_count", h.frame_count},
-                                                       {"sample_rate", h.sample_rate},
-                                                       {"ldp", h.ldp},
-                                                       {"samples_per_buffer", h.samples_per_buffer},
-                                                       {"buffer_pairs", h.buffer_pairs}};
-    for (const auto &[name, value] : fields)
-        out << "  \"" << name << "\": " << value << ",\n";
+#define KMOV_JSON_FIELD(name, meaning) out << "  \"" #name "\": " << h.name << ",\n";
+    MOVIE_HEADER_FIELDS(KMOV_JSON_FIELD)
+#undef KMOV_JSON_FIELD
     out << "  \"records\": " << s.records << ",\n";
     out << "  \"tags\": {";
     bool first = true;
