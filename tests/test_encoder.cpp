@@ -196,6 +196,159 @@ TEST_F(Encode, FewColourPicturesComeBackExactlyThroughThePlayersDecoders) {
     }
 }
 
+TEST_F(Encode, SizeKeepsThePicturesShapeUnlessToldToCropOrStretch) {
+    // A 16:10 picture: left half red, right half blue, a green band over the
+    // middle ten columns.
+    const int w = 40, h = 25;
+    std::vector<Rgb> pixels;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            pixels.push_back(x >= 15 && x < 25 ? Rgb{0, 255, 0}
+                             : x < w / 2       ? Rgb{255, 0, 0}
+                                               : Rgb{0, 0, 255});
+    write_ppm(folder_ / "wide.ppm", w, h, pixels);
+    const struct {
+        int width, height;
+        Fit fit;
+        int want_width, want_height;
+    } cases[] = {
+        {32, 32, Fit::Inside, 32, 20}, // fitted inside the box
+        {20, 0, Fit::Inside, 20, 13},  // one side set: the other follows
+        {0, 10, Fit::Inside, 16, 10},   {80, 20, Fit::Inside, 32, 20}, // the box's height limits
+        {20, 20, Fit::Crop, 20, 20},                                   // the middle, filled
+        {20, 20, Fit::Stretch, 20, 20},                                // distorted on purpose
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        EncodeOptions options;
+        options.inputs = {(folder_ / "wide.ppm").string()};
+        options.width = c.width;
+        options.height = c.height;
+        options.fit = c.fit;
+        auto encoded = encode_movie(options);
+        ASSERT_TRUE(encoded) << encoded.error().message;
+        const MovieHeader &header = encoded->movie.header();
+        EXPECT_EQ(header.width, c.want_width);
+        EXPECT_EQ(header.height, c.want_height);
+        const fs::path out = folder_ / "sized.kmov";
+        ASSERT_EQ(encoded->movie.write(out), "");
+        Played played = play(out, header);
+        ASSERT_EQ(played.frames.size(), 1u);
+        // Cropping scales the picture by 0.8 to cover the box and keeps its
+        // middle; stretching squeezes it by 0.5 across.
+        const Palette &palette = encoded->movie.palette();
+        int green = 0;
+        for (int x = 0; x < header.width; x++)
+            green += palette[played.frames[0][static_cast<size_t>(x)]].g > 128 ? 1 : 0;
+        if (c.fit == Fit::Crop) {
+            EXPECT_NEAR(green, 8, 1);
+        } else if (c.fit == Fit::Stretch) {
+            EXPECT_NEAR(green, 5, 1);
+        }
+    }
+}
+
+TEST_F(Encode, SoundLongerThanThePicturesHoldsTheLastPicture) {
+    std::vector<int16_t> tone;
+    for (int i = 0; i < 22050; i++) // one second
+        tone.push_back(static_cast<int16_t>(6000 * std::sin(i * 0.03)));
+    write_wav(folder_ / "tone.wav", 22050, tone);
+    write_ppm(folder_ / "one.ppm", 16, 12, picture(16, 12, 0));
+    const struct {
+        const char *name;
+        std::vector<std::string> inputs;
+        std::string audio;
+        double duration;
+        int frames, width;
+        size_t samples;
+    } cases[] = {
+        // A still picture with narration: one picture, shown for 15 frames.
+        {"still", {"one.ppm"}, "tone.wav", -1, 15, 20, 22050},
+        // --duration cuts both; the sound is padded to the last frame's end.
+        {"cut", {"one.ppm"}, "tone.wav", 0.5, 8, 20, 22050 * 8 / 15},
+        // Sound alone: one black picture of the --size box.
+        {"alone", {"tone.wav"}, "", -1, 15, 20, 22050},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EncodeOptions options;
+        for (const std::string &input : c.inputs)
+            options.inputs.push_back((folder_ / input).string());
+        if (!c.audio.empty())
+            options.audio_file = (folder_ / c.audio).string();
+        options.duration = c.duration;
+        options.width = 20;
+        options.height = 15;
+        auto encoded = encode_movie(options);
+        ASSERT_TRUE(encoded) << encoded.error().message;
+        const MovieHeader &header = encoded->movie.header();
+        EXPECT_EQ(header.frame_count, c.frames);
+        EXPECT_EQ(header.width, c.width);
+        const fs::path out = folder_ / "held.kmov";
+        ASSERT_EQ(encoded->movie.write(out), "");
+        Played played = play(out, header);
+        ASSERT_EQ(played.frames.size(), static_cast<size_t>(c.frames));
+        EXPECT_EQ(std::count(played.tags.begin(), played.tags.end(), TAG_VDAT), 1);
+        for (const std::vector<uint8_t> &frame : played.frames)
+            EXPECT_EQ(frame, played.frames[0]);
+        if (c.inputs[0] == "tone.wav") {
+            for (uint8_t index : played.frames[0])
+                EXPECT_EQ(encoded->movie.palette()[index], (Rgb{0, 0, 0}));
+        }
+        ASSERT_EQ(played.samples.size(), c.samples);
+        EXPECT_GT(audio_snr(std::span(tone).first(std::min(tone.size(), c.samples)),
+                            std::span(played.samples).first(std::min(tone.size(), c.samples))),
+                  10); // in step: a shifted copy would be near 0 dB
+    }
+}
+
+TEST_F(Encode, SixBitSoundWhenItCostsLittleAndBothDepthsReported) {
+    std::vector<int16_t> tone;
+    for (int i = 0; i < 22050; i++)
+        tone.push_back(static_cast<int16_t>(6000 * std::sin(i * 0.03)));
+    write_wav(folder_ / "tone.wav", 22050, tone);
+    // Noise pictures make the video far larger than the sound; a plain
+    // picture leaves the sound most of the movie.
+    std::mt19937 random(3);
+    std::vector<std::string> noisy;
+    for (int f = 0; f < 15; f++) {
+        std::vector<Rgb> pixels;
+        for (int i = 0; i < 128 * 96; i++)
+            pixels.push_back({static_cast<uint8_t>(random()), static_cast<uint8_t>(random()),
+                              static_cast<uint8_t>(random())});
+        noisy.push_back((folder_ / ("noise" + std::to_string(f) + ".ppm")).string());
+        write_ppm(noisy.back(), 128, 96, pixels);
+    }
+    write_ppm(folder_ / "one.ppm", 16, 12, picture(16, 12, 0));
+    const struct {
+        std::vector<std::string> inputs;
+        int bits; // asked for; 0: chosen
+        int want;
+    } cases[] = {
+        {noisy, 0, 6},
+        {{(folder_ / "one.ppm").string()}, 0, 4},
+        {{(folder_ / "one.ppm").string()}, 6, 6},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::to_string(c.inputs.size()) + " pictures, bits " + std::to_string(c.bits));
+        EncodeOptions options;
+        options.inputs = c.inputs;
+        options.audio_file = (folder_ / "tone.wav").string();
+        options.bits = c.bits;
+        auto encoded = encode_movie(options);
+        ASSERT_TRUE(encoded) << encoded.error().message;
+        EXPECT_EQ(encoded->movie.header().ldp, c.want);
+        EXPECT_EQ(encoded->stats.audio_bits, c.want);
+        ASSERT_TRUE(encoded->stats.audio_snr && encoded->stats.other_snr);
+        // Six bits always sound better than four.
+        if (c.want == 6) {
+            EXPECT_GT(*encoded->stats.audio_snr, *encoded->stats.other_snr + 5);
+        } else {
+            EXPECT_LT(*encoded->stats.audio_snr + 5, *encoded->stats.other_snr);
+        }
+    }
+}
+
 TEST_F(Encode, AFrameThatChangesNothingIsShownAgainWithoutAPayload) {
     // Frames 0, 1, 1, 1, 2: the repeats need a "vblt" and nothing else.
     const int w = 20, h = 9;
@@ -365,6 +518,7 @@ TEST_F(Encode, BadInputsGiveAClearErrorAndNoOutput) {
     }
     write_junk(folder_ / "junk.mp4");
     write_ppm(folder_ / "one.ppm", 8, 8, picture(8, 8, 0));
+    pictures(8, 8, 3); // frame00.ppm to frame02.ppm: 0.2 s at 15 fps
     {
         // A picture cut short inside its pixels, and a folder.
         std::ofstream(folder_ / "cut.ppm", std::ios::binary) << "P6\n8 8\n255\n"
@@ -387,6 +541,15 @@ TEST_F(Encode, BadInputsGiveAClearErrorAndNoOutput) {
         {(folder_ / "one.ppm").string() + " --audio " + (folder_ / "missing.wav").string(),
          "missing.wav: no such file"},
         {(folder_ / "one.ppm").string() + " --bits 5", "--bits takes 4 or 6"},
+        {(folder_ / "one.ppm").string() + " --fps 61",
+         "--fps takes frames per second from 1 to 60"},
+        {(folder_ / "one.ppm").string() + " --fps 0.5", "--fps takes frames per second from 1"},
+        {(folder_ / "one.ppm").string() + " --size 1921x100 --stretch",
+         "frames of 1921x100 are larger than 1920x1080: the player's window would not fit"},
+        {(folder_ / "one.ppm").string() + " --size 10 --crop", "--crop needs a --size box"},
+        {(folder_ / "one.ppm").string() + " --size 10x10 --crop --stretch",
+         "--crop and --stretch do not go together"},
+        {(folder_ / "frame%02d.ppm").string() + " --start 9", "--start 9 s is past the end of"},
     };
     const fs::path out = folder_ / "out.kmov";
     for (const auto &c : cases) {

@@ -146,7 +146,7 @@ TEST(KmovInfo, NamesWhatIsWrong) {
     bytes.resize(bytes.size() + 4, 0);
     TempFile file("movie.kmov", bytes);
     kmov::test::ProgramRun run = run_kmov("info --json " + file.path().string());
-    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.status, 1) << run.err; // problems listed: exit code 1
     EXPECT_THAT(run.out, HasSubstr("frame_count is 5 but the stream has 2"));
     EXPECT_THAT(run.out, HasSubstr("bytes after the \\\"end \\\" record"));
 

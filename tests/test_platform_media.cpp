@@ -133,6 +133,61 @@ TEST_F(WaveOut, ResetReturnsEveryQueuedBufferDoneAndTheBackendSeesEachCall) {
                                             K::RESTART, K::RESET, K::CLOSE));
 }
 
+// The position counts samples played since open or reset, in the form
+// asked for; a paused device or one that has not yet started holds it.
+TEST_F(WaveOut, PositionFollowsWhatThePacedDevicePlayed) {
+    MMTIME time{};
+    EXPECT_EQ(waveOutGetPosition(nullptr, &time, sizeof time), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutGetPosition(device_, nullptr, sizeof time), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutGetPosition(device_, &time, sizeof time - 1), MMSYSERR_INVALPARAM);
+
+    headless_set_audio_paced(1);
+    headless_set_audio_start_delay(2);
+    waveOutPause(device_);
+    waveOutRestart(device_); // 2 ms of nothing, then 8 samples a millisecond
+    for (WAVEHDR &header : headers_) {
+        ASSERT_EQ(waveOutPrepareHeader(device_, &header, sizeof header), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutWrite(device_, &header, sizeof header), MMSYSERR_NOERROR);
+    }
+    auto position = [&](UINT type) {
+        time.wType = type;
+        EXPECT_EQ(waveOutGetPosition(device_, &time, sizeof time), MMSYSERR_NOERROR);
+        return time.u.sample;
+    };
+    headless_advance_time(2);
+    EXPECT_EQ(position(TIME_SAMPLES), 0u) << "still starting";
+    headless_advance_time(1);
+    EXPECT_EQ(position(TIME_SAMPLES), 8u) << "two buffers of four";
+    EXPECT_EQ(headless_audio_queued(), 1u);
+    waveOutPause(device_);
+    headless_advance_time(5);
+    EXPECT_EQ(position(TIME_SAMPLES), 8u) << "paused";
+    waveOutRestart(device_); // starts late again
+    headless_advance_time(3);
+    EXPECT_EQ(position(TIME_SAMPLES), 12u) << "the queue ran dry: silence does not count";
+    EXPECT_EQ(position(TIME_MS), 1u);
+    EXPECT_EQ(position(0x0010 /* TIME_MIDI */), 24u);
+    EXPECT_EQ(time.wType, TIME_BYTES) << "a form the device does not keep is given in bytes";
+    waveOutReset(device_);
+    EXPECT_EQ(position(TIME_SAMPLES), 0u);
+}
+
+TEST(TimerPeriod, EveryBeginIsMatchedByAnEndOfTheSamePeriod) {
+    EXPECT_EQ(timeBeginPeriod(0), TIMERR_NOCANDO);
+    EXPECT_EQ(timeEndPeriod(1), TIMERR_NOCANDO) << "never begun";
+    EXPECT_EQ(timeBeginPeriod(5), TIMERR_NOERROR);
+    EXPECT_EQ(timeBeginPeriod(1), TIMERR_NOERROR);
+    EXPECT_EQ(timeBeginPeriod(1), TIMERR_NOERROR);
+    EXPECT_EQ(headless_timer_period(), 1u);
+    EXPECT_EQ(timeEndPeriod(1), TIMERR_NOERROR);
+    EXPECT_EQ(headless_timer_period(), 1u) << "begun twice";
+    EXPECT_EQ(timeEndPeriod(1), TIMERR_NOERROR);
+    EXPECT_EQ(headless_timer_period(), 5u);
+    EXPECT_EQ(timeEndPeriod(5), TIMERR_NOERROR);
+    EXPECT_EQ(timeEndPeriod(5), TIMERR_NOCANDO);
+    EXPECT_EQ(headless_timer_period(), 0u);
+}
+
 // A BITMAPINFO with its full colour table.
 struct Info {
     BITMAPINFOHEADER header;

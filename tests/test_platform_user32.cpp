@@ -163,6 +163,36 @@ TEST_F(User32, QuitComesAfterWhatIsQueued) {
     EXPECT_TRUE(WaitMessage());
 }
 
+// A message posted 4 ms into a 10 ms wait: the test's timed-wait hook.
+void message_after_4_ms(uint32_t ms) {
+    EXPECT_EQ(ms, 10u);
+    headless_advance_time(4);
+    PostMessageA(nullptr, WM_USER + 4, 0, 0);
+}
+
+TEST_F(User32, MsgWaitEndsAtTheTimeOrTheFirstMessage) {
+    headless_set_time(100);
+    EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT), WAIT_TIMEOUT);
+    EXPECT_EQ(headless_time(), 110u) << "waited out the time";
+    EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT), WAIT_TIMEOUT);
+    EXPECT_EQ(headless_time(), 110u);
+
+    headless_set_timed_wait_hook(message_after_4_ms);
+    EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT), WAIT_OBJECT_0);
+    EXPECT_EQ(headless_time(), 114u) << "woken by the message";
+    // Something queued: at once, without calling the hook.
+    EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT), WAIT_OBJECT_0);
+    EXPECT_EQ(headless_time(), 114u);
+    headless_set_timed_wait_hook(nullptr);
+    MSG msg;
+    EXPECT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+
+    HANDLE handle = nullptr;
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, &handle, FALSE, 10, QS_ALLINPUT), WAIT_FAILED)
+        << "no handles to wait on here";
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+}
+
 TEST_F(User32, PaintWhenTheQueueIsOtherwiseEmpty) {
     HWND w = create(PLAYER_STYLE);
     MSG msg;

@@ -109,11 +109,11 @@ TEST_F(ToolInputs, EachCommandRefusesBadInputWithItsMessageAndNoOutput) {
          "1|ae7d263753fab3ad"},
 
         {"verify {IN}", "empty", "empty: no startup block", "1|cdb082209fa509c5"},
-        {"verify {IN}", "folder", "folder: Is a directory", "1|556b02b73255a251"},
-        {"verify {IN}", "missing", "missing: No such file or directory", "1|b449e7d3218b84df"},
+        {"verify {IN}", "folder", "folder: Is a directory", "1|4762c78e912b8028"},
+        {"verify {IN}", "missing", "missing: No such file or directory", "1|26c4beb72677a16e"},
         {"verify {IN}", "player", kmov::VERIFY_CHECKSUM_MESSAGE,
-         "1|a7070a9c0caef939"}, // no movie: offset 0
-        {"verify {IN}", "packed-cut", kmov::VERIFY_CHECKSUM_MESSAGE, "1|a7070a9c0caef939"},
+         "1|f095f032db988779"}, // no movie: offset 0
+        {"verify {IN}", "packed-cut", kmov::VERIFY_CHECKSUM_MESSAGE, "1|b2013c67135a0586"},
 
         {"pack {IN} movie.kmov -o {OUT}", "junk", "junk: no startup block", "1|22fa7bd01f620496"},
         {"pack {IN} movie.kmov -o {OUT}", "folder", "folder: Is a directory", "1|76aecb27a01a024d"},
@@ -160,10 +160,110 @@ TEST_F(ToolInputs, GoodInputsStillWork) {
     ProgramRun pack =
         run_kmov("pack " + path("player") + " " + path("movie.kmov") + " -o " + path("made"));
     EXPECT_EQ(pack.status, 0) << pack.err;
-    // info describes a damaged movie rather than refusing it.
+    // info describes a damaged movie rather than refusing it, and says so
+    // in its exit code.
     ProgramRun info = run_kmov("info " + path("cut.kmov"));
-    EXPECT_EQ(info.status, 0);
+    EXPECT_EQ(info.status, 1);
     EXPECT_THAT(info.out, HasSubstr("the file ends inside record"));
+}
+
+// What info, verify, audio and pack say of programs and movies that are not
+// what they seem: each line's exit code, its words, and its output.
+TEST_F(ToolInputs, ReportsSayWhatIsWrongAndExitCodesAgree) {
+    std::vector<uint8_t> changed = kmov::test::read_file(path("packed"));
+    changed[changed.size() - 40] ^= 1;
+    write("packed-changed", changed);
+    write("silent.kmov", kmov::test::well_formed_movie(false));
+    before_ = files_in(folder());
+    const struct {
+        std::string command; // {D} is the test's folder
+        int status;
+        std::string out, err;
+        std::string written; // the file it makes, if any
+    } cases[] = {
+        {"info {D}/packed", 0, "checksum      stored ", "", ""},
+        {"info {D}/packed-changed", 1, "does not match", "", ""},
+        {"info {D}/packed-changed --json", 1, "\"matches\": false", "", ""},
+        {"info {D}/movie.kmov --json", 0, "\"integrity\": null", "", ""},
+        {"verify {D}/packed-changed", 1, "", "the movie's checksum is ", ""},
+        {"verify {D}/packed-changed", 1, "", "(changed after it was packed)", ""},
+        {"verify {D}/packed-cut", 1, "", "before its \"end \" record (cut short)", ""},
+        {"verify {D}/missing", 1, "", "cannot read " + path("missing") + ": No such file", ""},
+        {"audio {D}/silent.kmov --wav {D}/out.wav", 1, "", "the movie has no sound", ""},
+        {"pack {D}/player {D}/packed -o {D}/repacked", 0, "", "packing the movie inside it",
+         "repacked"},
+        {"pack {D}/player {D}/packed-changed -o {D}/repacked", 1, "", "fails its checksum", ""},
+    };
+    for (const auto &c : cases) {
+        std::string command = c.command;
+        for (size_t at; (at = command.find("{D}")) != std::string::npos;)
+            command.replace(at, 3, folder().string());
+        SCOPED_TRACE(command);
+        ProgramRun run = run_kmov(command);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_THAT(run.out, HasSubstr(c.out));
+        EXPECT_THAT(run.err, HasSubstr(c.err));
+        if (c.command.rfind("verify", 0) == 0 && c.status != 0) {
+            EXPECT_THAT(run.err, HasSubstr(kmov::VERIFY_CHECKSUM_MESSAGE));
+        }
+        std::vector<std::string> after = before_;
+        if (!c.written.empty()) {
+            after.push_back(c.written);
+            std::sort(after.begin(), after.end());
+        }
+        EXPECT_EQ(files_in(folder()), after);
+        if (!c.written.empty())
+            fs::remove(folder() / c.written);
+    }
+    // The program packed from a program holds the same movie as one packed
+    // from the movie itself.
+    run_kmov("pack " + path("player") + " " + path("packed") + " -o " + path("a") + " --title t");
+    run_kmov("pack " + path("player") + " " + path("movie.kmov") + " -o " + path("b") +
+             " --title t");
+    EXPECT_EQ(kmov::test::read_file(path("a")), kmov::test::read_file(path("b")));
+}
+
+} // namespace
+
+namespace {
+
+// An output that is one of the command's inputs, under any spelling or
+// through a hard link, is refused before anything is read or written.
+TEST_F(ToolInputs, NoCommandWritesOverItsInput) {
+    fs::create_hard_link(folder() / "movie.kmov", folder() / "movie-link.kmov");
+    const std::vector<uint8_t> movie = kmov::test::read_file(path("movie.kmov"));
+    const std::vector<uint8_t> junk = kmov::test::read_file(path("junk"));
+    const std::vector<uint8_t> player = kmov::test::read_file(path("player"));
+    before_ = files_in(folder());
+    const std::string dotted = path("folder") + "/../movie.kmov";
+    const struct {
+        std::string command; // {D} is the test's folder
+        std::string named;   // the output's name in the message
+    } cases[] = {
+        {"encode {D}/junk -o {D}/junk", "junk"},
+        {"encode {D}/junk --audio {D}/movie.kmov -o " + dotted, "movie.kmov"},
+        {"encode {D}/junk --palette {D}/movie.kmov -o {D}/movie-link.kmov", "movie-link.kmov"},
+        {"encode {D}/junk -o {D}/out.kmov --write-frames {D}/junk", "junk"},
+        {"make {D}/junk --duration 1 -o {D}/junk --player {D}/player", "junk"},
+        {"make {D}/junk -o {D}/player --player {D}/player", "player"},
+        {"pack {D}/player {D}/movie.kmov -o {D}/movie-link.kmov", "movie-link.kmov"},
+        {"pack {D}/player {D}/movie.kmov -o {D}/player", "player"},
+        {"frames {D}/movie.kmov --raw " + dotted, "movie.kmov"},
+        {"audio {D}/movie.kmov --wav {D}/movie-link.kmov", "movie-link.kmov"},
+    };
+    for (const auto &c : cases) {
+        std::string command = c.command;
+        for (size_t at; (at = command.find("{D}")) != std::string::npos;)
+            command.replace(at, 3, folder().string());
+        SCOPED_TRACE(command);
+        ProgramRun run = run_kmov(command);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_THAT(run.err, HasSubstr(c.named + " is the input "));
+        EXPECT_EQ(files_in(folder()), before_);
+        EXPECT_EQ(kmov::test::read_file(path("movie.kmov")), movie);
+        EXPECT_EQ(kmov::test::read_file(path("junk")), junk);
+        EXPECT_EQ(kmov::test::read_file(path("player")), player);
+    }
 }
 
 } // namespace

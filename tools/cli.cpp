@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iconv.h>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace kmov {
 
@@ -125,6 +126,25 @@ std::optional<uint64_t> parse_unsigned(const std::string &text) {
         value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
     }
     return value;
+}
+
+std::optional<Error> refuse_output_over_input(const std::vector<std::string> &outputs,
+                                              const std::vector<std::string> &inputs) {
+    for (const std::string &output : outputs) {
+        struct stat out_stat;
+        if (output.empty() || stat(output.c_str(), &out_stat) != 0)
+            continue;
+        for (const std::string &input : inputs) {
+            struct stat in_stat;
+            if (input.empty() || stat(input.c_str(), &in_stat) != 0)
+                continue;
+            if (in_stat.st_dev == out_stat.st_dev && in_stat.st_ino == out_stat.st_ino)
+                return Error{output + " is the input " + input +
+                                 ": writing it would destroy the input; name another output",
+                             2};
+        }
+    }
+    return std::nullopt;
 }
 
 int report(const std::string &command, const Error &error) {

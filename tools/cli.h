@@ -73,6 +73,14 @@ class Arguments {
 // Parses a whole non-negative number (decimal, or hex with 0x).
 std::optional<uint64_t> parse_unsigned(const std::string &text);
 
+// An Error (exit code 2) when one of `outputs` is the same file as one of
+// `inputs`: the same device and inode, so that another spelling of the path,
+// a link or a hard link counts too. Writing the output would replace the
+// input, so a command checks this before it reads anything. Empty names and
+// names that are not there (yet) are passed over.
+std::optional<Error> refuse_output_over_input(const std::vector<std::string> &outputs,
+                                              const std::vector<std::string> &inputs);
+
 // Prints "kmov COMMAND: message" on stderr and returns the exit code.
 int report(const std::string &command, const Error &error);
 

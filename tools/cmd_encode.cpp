@@ -107,18 +107,39 @@ std::string json_number(double v, int digits) {
     return text;
 }
 
+// ", sound 6 bits SNR 31.5 dB (4 bits: 19.9 dB)", or nothing without sound.
+std::string sound_summary(const EncodeStats &stats) {
+    if (!stats.audio_snr)
+        return "";
+    std::string text = ", sound " + std::to_string(stats.audio_bits) + " bits SNR " +
+                       json_number(*stats.audio_snr, 1) + " dB";
+    if (stats.other_snr)
+        text += " (" + std::to_string(10 - stats.audio_bits) +
+                " bits: " + json_number(*stats.other_snr, 1) + " dB)";
+    return text;
+}
+
 } // namespace
 
 const std::vector<Arguments::Option> &encoder_options() {
     static const std::vector<Arguments::Option> options = {
-        {"size", true, "frame size (default: the input's, fitted inside 640x480)", "WxH"},
-        {"fps", true, "frames per second (default 15)", "N"},
+        {"size", true,
+         "fit inside WxH keeping the shape; W or xH sets one side (default: the input's, "
+         "fitted inside 640x480)",
+         "WxH"},
+        {"crop", false, "fill the --size box, cutting off the picture's edges"},
+        {"stretch", false, "fill the --size box, distorting the picture"},
+        {"allow-large", false, "allow frames larger than 1920x1080"},
+        {"fps", true, "frames per second, 1 to 60 (default 15)", "N"},
         {"start", true, "start this many seconds into the input", "T"},
         {"duration", true, "take at most this many seconds", "T"},
         {"no-audio", false, "leave the sound out"},
         {"audio", true, "take the sound from this file", "FILE"},
         {"rate", true, "sound samples per second (default 22050)", "N"},
-        {"bits", true, "bits per sound code, 4 or 6 (default 4)", "N"},
+        {"bits", true,
+         "bits per sound code, 4 or 6 (default 6 when that adds under 5 % to the movie, else 4)",
+         "N"},
+        {"cover", true, "the picture shown while sound alone plays (default black)", "IMAGE"},
         {"dither", true, "none, ordered or diffusion (default diffusion)", "KIND"},
         {"palette", true, "use this palette: a kmov movie, a .gpl or a .pal", "FILE"},
         {"lossy", true, "allow colour differences below this delta E (e.g. 2)", "LEVEL"},
@@ -136,21 +157,36 @@ Expected<EncodeOptions> parse_encode_options(const Arguments &args) {
     if (options.inputs.empty())
         return Error{"no input (see kmov encode --help)", 2};
     if (args.has("size")) {
+        // WxH, W or xH.
         const std::string size = args.value("size");
         const size_t x = size.find_first_of("xX");
-        auto w = x == std::string::npos ? std::nullopt : parse_unsigned(size.substr(0, x));
-        auto h = x == std::string::npos ? std::nullopt : parse_unsigned(size.substr(x + 1));
-        if (!w || !h || *w == 0 || *h == 0 || *w > 4096 || *h > 4096)
-            return Error{"--size takes WIDTHxHEIGHT, each 1 to 4096 (e.g. 320x240)", 2};
+        const std::string w_text = size.substr(0, x);
+        const std::string h_text = x == std::string::npos ? "" : size.substr(x + 1);
+        auto w = w_text.empty() ? std::optional<uint64_t>(0) : parse_unsigned(w_text);
+        auto h = h_text.empty() ? std::optional<uint64_t>(0) : parse_unsigned(h_text);
+        if (!w || !h || (*w == 0 && *h == 0) || (!w_text.empty() && *w == 0) ||
+            (!h_text.empty() && *h == 0) || (x != std::string::npos && h_text.empty()) ||
+            *w > 4096 || *h > 4096)
+            return Error{"--size takes WIDTHxHEIGHT, WIDTH or xHEIGHT, each 1 to 4096 (e.g. "
+                         "320x240)",
+                         2};
         options.width = static_cast<int>(*w);
         options.height = static_cast<int>(*h);
     }
+    if (args.has("crop") && args.has("stretch"))
+        return Error{"--crop and --stretch do not go together", 2};
+    if ((args.has("crop") || args.has("stretch")) && (options.width == 0 || options.height == 0))
+        return Error{std::string(args.has("crop") ? "--crop" : "--stretch") +
+                         " needs a --size box of both sides (WxH)",
+                     2};
+    options.fit = args.has("crop") ? Fit::Crop : args.has("stretch") ? Fit::Stretch : Fit::Inside;
+    options.allow_large = args.has("allow-large");
     if (args.has("fps")) {
         char *end = nullptr;
         const std::string text = args.value("fps");
         options.fps = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || !(options.fps > 0 && options.fps <= 1000))
-            return Error{"--fps takes a number of frames per second above 0", 2};
+        if (text.empty() || *end != '\0' || !(options.fps >= MIN_FPS && options.fps <= MAX_FPS))
+            return Error{"--fps takes frames per second from 1 to 60", 2};
     }
     for (const char *name : {"start", "duration"}) {
         if (!args.has(name))
@@ -188,6 +224,7 @@ Expected<EncodeOptions> parse_encode_options(const Arguments &args) {
             return Error{"--dither takes none, ordered or diffusion", 2};
     }
     options.palette_file = args.value("palette");
+    options.cover_file = args.value("cover");
     if (args.has("lossy")) {
         char *end = nullptr;
         const std::string text = args.value("lossy");
@@ -196,6 +233,13 @@ Expected<EncodeOptions> parse_encode_options(const Arguments &args) {
             return Error{"--lossy takes a colour difference from 0 to 100 (delta E)", 2};
     }
     options.frames_file = args.value("write-frames");
+    std::vector<std::string> inputs = options.inputs;
+    inputs.push_back(options.audio_file);
+    inputs.push_back(options.palette_file);
+    inputs.push_back(options.cover_file);
+    if (std::optional<Error> error =
+            refuse_output_over_input({args.value("o"), options.frames_file}, inputs))
+        return *error;
     return options;
 }
 
@@ -211,7 +255,10 @@ std::string encode_summary_json(const EncodeStats &s) {
         << json_number(static_cast<double>(s.video_bytes) / s.frames, 1) << ",\n";
     out << "  \"psnr\": " << json_number(s.psnr, 3) << ",\n";
     out << "  \"ssim\": " << json_number(s.ssim, 5) << ",\n";
+    out << "  \"audio_bits\": " << s.audio_bits << ",\n";
     out << "  \"audio_snr\": " << (s.audio_snr ? json_number(*s.audio_snr, 2) : "null") << ",\n";
+    out << "  \"audio_snr_other_bits\": " << (s.other_snr ? json_number(*s.other_snr, 2) : "null")
+        << ",\n";
     out << "  \"seconds\": " << json_number(s.seconds, 3) << ",\n";
     out << "  \"encode_fps\": " << json_number(s.frames / std::max(s.encode_seconds, 1e-9), 1)
         << "\n";
@@ -242,9 +289,7 @@ void print_encode_summary(const Arguments &args, const std::string &out, const E
     else if (shows_progress(args))
         std::fprintf(stderr, "%s: %d frames, %s, PSNR %.2f dB, SSIM %.4f%s\n", out.c_str(),
                      stats.frames, megabytes(stats.movie_bytes).c_str(), stats.psnr, stats.ssim,
-                     stats.audio_snr
-                         ? (", sound SNR " + json_number(*stats.audio_snr, 1) + " dB").c_str()
-                         : "");
+                     sound_summary(stats).c_str());
 }
 
 int command_encode(const std::vector<std::string> &argv) {

@@ -33,6 +33,9 @@ int open_source(Arguments &args, const std::vector<std::string> &argv, const cha
         return report(name, {std::string("expects one FILE (see kmov ") + name + " --help)", 2});
     if (args.has(first) == args.has(second))
         return report(name, {std::string("give one of --") + first + " and --" + second, 2});
+    if (std::optional<Error> error =
+            refuse_output_over_input({args.value(first), args.value(second)}, args.positional()))
+        return report(name, *error);
     std::optional<uint64_t> offset;
     if (args.has("offset")) {
         offset = parse_unsigned(args.value("offset"));
@@ -160,6 +163,9 @@ int command_audio(const std::vector<std::string> &argv) {
     Source source;
     if (int code = open_source(args, argv, "audio", "raw", "wav", source); code >= 0)
         return code;
+    if (source.summary.header.sample_rate == 0)
+        return report("audio",
+                      {source.location.path + ": the movie has no sound; nothing written"});
     std::vector<int16_t> samples;
     Expected<PlaybackResult> result = play_headless(
         source.location, [](const PresentedFrame &) {},

@@ -10,12 +10,25 @@ namespace kmov {
 
 namespace {
 
+std::string hex8(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
 void print_json(const MovieLocation &location, const MovieSummary &s) {
     const MovieHeader &h = s.header;
     std::ostringstream out;
     out << "{\n";
     out << "  \"file\": " << json_string(location.path) << ",\n";
     out << "  \"offset\": " << location.offset << ",\n";
+    out << "  \"integrity\": ";
+    if (location.integrity)
+        out << "{\"stored\": \"" << hex8(location.integrity->stored) << "\", \"computed\": \""
+            << hex8(location.integrity->computed)
+            << "\", \"matches\": " << (location.integrity->matches() ? "true" : "false") << "},\n";
+    else
+        out << "null,\n";
 #define KMOV_JSON_FIELD(name, meaning) out << "  \"" #name "\": " << h.name << ",\n";
     MOVIE_HEADER_FIELDS(KMOV_JSON_FIELD)
 #undef KMOV_JSON_FIELD
@@ -45,6 +58,11 @@ void print_text(const MovieLocation &location, const MovieSummary &s) {
     const MovieHeader &h = s.header;
     std::printf("file          %s (movie at offset %lld)\n", location.path.c_str(),
                 static_cast<long long>(location.offset));
+    if (location.integrity)
+        std::printf("checksum      stored %s, computed %s: %s\n",
+                    hex8(location.integrity->stored).c_str(),
+                    hex8(location.integrity->computed).c_str(),
+                    location.integrity->matches() ? "matches" : "does not match");
     std::printf("frame         %d x %d\n", h.width, h.height);
     std::printf("frame_rate    %d (%.3f fps)\n", h.frame_rate, h.frame_rate / 1000.0);
     std::printf("frame_count   %d\n", h.frame_count);
@@ -80,7 +98,8 @@ int command_info(const std::vector<std::string> &argv) {
     Arguments args("info", "FILE [--offset N] [--json]",
                    "Shows a movie's header fields, palette, record counts per tag, the sum of\n"
                    "the delays, the largest payload, and what is wrong with it. FILE is a movie\n"
-                   "or a self-playing executable.",
+                   "or a self-playing executable, whose integrity check is shown too. Exits 0\n"
+                   "when nothing is wrong, 1 when a problem is listed, 2 for a bad command line.",
                    {{"offset", true, "file offset of the movie (default: found)", "N"},
                     {"json", false, "print one JSON object"}});
     if (!args.parse(argv))
@@ -111,7 +130,7 @@ int command_info(const std::vector<std::string> &argv) {
         print_json(*location, *summary);
     else
         print_text(*location, *summary);
-    return 0;
+    return summary->problems.empty() ? 0 : 1;
 }
 
 } // namespace kmov

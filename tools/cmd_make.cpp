@@ -129,6 +129,9 @@ int command_make(const std::vector<std::string> &argv) {
         if (!search.variable.empty())
             named_by = search.variable + ": ";
     }
+    if (std::optional<Error> error =
+            refuse_output_over_input({out, encode->frames_file}, {player_path}))
+        return report("make", *error);
     Expected<std::vector<uint8_t>> player = read_whole_file(player_path);
     if (!player)
         return report("make", {named_by + player.error().message});

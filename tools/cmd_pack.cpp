@@ -77,6 +77,8 @@ int command_pack(const std::vector<std::string> &argv) {
     if (!title_cp932)
         return report("pack", title_cp932.error());
 
+    if (std::optional<Error> error = refuse_output_over_input({out}, args.positional()))
+        return report("pack", *error);
     Expected<std::vector<uint8_t>> player = read_whole_file(args.positional()[0]);
     if (!player)
         return report("pack", player.error());
@@ -84,13 +86,25 @@ int command_pack(const std::vector<std::string> &argv) {
     if (!movie)
         return report("pack", movie.error());
     // A movie cut short or one the player refuses would make a program that
-    // fails or stops early: refused here, with what is wrong.
+    // fails or stops early: refused here, with what is wrong. A packed
+    // program gives the movie inside it, up to its "end " record.
     report_player_errors("pack");
-    if (Expected<MovieLocation> location = locate_movie(args.positional()[1], 0); location) {
+    const std::string &movie_path = args.positional()[1];
+    if (Expected<MovieLocation> location = locate_movie(movie_path, std::nullopt); location) {
         Expected<MovieSummary> summary = inspect_movie(*location);
         if (summary && !summary->damage.empty())
-            return report("pack", {args.positional()[1] + ": a damaged movie: " + summary->damage +
+            return report("pack", {movie_path + ": a damaged movie: " + summary->damage +
                                    " (see kmov info)"});
+        if (summary && location->packed) {
+            if (location->integrity && !location->integrity->matches())
+                return report("pack", {movie_path + ": a packed program whose movie fails its "
+                                                    "checksum (see kmov verify)"});
+            std::fprintf(stderr, "kmov pack: %s is a packed program: packing the movie inside it\n",
+                         movie_path.c_str());
+            if (summary->end_offset > location->offset)
+                movie->erase(movie->begin() + summary->end_offset, movie->end());
+            movie->erase(movie->begin(), movie->begin() + location->offset);
+        }
     }
     if (std::optional<Error> error = write_program(out, *player, args.positional()[0], *movie,
                                                    args.positional()[1], *title_cp932))
@@ -102,28 +116,53 @@ int command_verify(const std::vector<std::string> &argv) {
     Arguments args("verify", "EXE",
                    "Checks a self-playing program as the player does at start: the appended\n"
                    "movie against the checksum in its startup block, and the movie's header.\n"
-                   "Exits 0 when it would play, else 1 with the player's message.",
+                   "Exits 0 when it would play, else 1 with the player's message and what is\n"
+                   "wrong in plain words.",
                    {});
     if (int code = parse(args, argv, 1, "verify"); code >= 0)
         return code;
     const std::string &path = args.positional()[0];
     Expected<std::vector<uint8_t>> program = read_whole_file(path);
-    if (!program)
-        return report("verify", program.error());
+    if (!program) {
+        // The player cannot read itself either, and says what it says to a
+        // wrong checksum.
+        std::fprintf(stderr, "%s\n", VERIFY_CHECKSUM_MESSAGE);
+        return report("verify", {"cannot read " + program.error().message});
+    }
     Expected<StartupInfo> verified = verify_program(*program);
-    if (!verified) {
-        // What the player would show, in its own words; anything else is
-        // not a program made by kmov pack.
-        const std::string &message = verified.error().message;
-        if (message == VERIFY_CHECKSUM_MESSAGE)
-            std::fprintf(stderr, "%s\n", message.c_str());
-        else if (message == VERIFY_NOT_A_MOVIE)
-            std::fprintf(stderr, "%s: %s\n", path.c_str(), message.c_str());
-        else
-            return report("verify", {path + ": " + message});
+    if (verified)
+        return 0;
+    // What the player would show, in its own words, then what is wrong in
+    // plain words; anything else is not a program made by kmov pack.
+    const std::string &message = verified.error().message;
+    if (message == VERIFY_NOT_A_MOVIE) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), message.c_str());
         return 1;
     }
-    return 0;
+    if (message != VERIFY_CHECKSUM_MESSAGE)
+        return report("verify", {path + ": " + message});
+    std::fprintf(stderr, "%s\n", message.c_str());
+    Expected<StartupInfo> startup = find_startup_block(*program);
+    const IntegrityCheck check = check_integrity(*program, *startup);
+    char sums[96];
+    std::snprintf(sums, sizeof sums,
+                  "the movie's checksum is %08x, but the startup block says %08x", check.computed,
+                  check.stored);
+    std::string reason = path + ": " + sums;
+    const uint32_t offset = startup->block.movie_offset;
+    if (offset >= program->size()) {
+        reason += "; the file ends at byte " + std::to_string(program->size()) +
+                  ", before the movie's offset " + std::to_string(offset) + " (cut short)";
+    } else if (Expected<MovieLocation> location = locate_movie(path, offset); location) {
+        report_player_errors("verify");
+        Expected<MovieSummary> summary = inspect_movie(*location);
+        if (summary && summary->end_offset == 0)
+            reason += "; the movie ends at byte " + std::to_string(program->size()) +
+                      ", before its \"end \" record (cut short)";
+        else
+            reason += " (changed after it was packed)";
+    }
+    return report("verify", {reason});
 }
 
 int command_checksum(const std::vector<std::string> &argv) {

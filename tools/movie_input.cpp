@@ -3,6 +3,7 @@
 #include "packer.h"
 #include "stream/byte_source.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -40,6 +41,7 @@ Expected<MovieLocation> locate_movie(const std::string &path, std::optional<uint
     if (startup && startup->packed) {
         location.offset = startup->block.movie_offset;
         location.packed = true;
+        location.integrity = check_integrity(*bytes, *startup);
     }
     return location;
 }
@@ -94,6 +96,23 @@ int visit_record(const RecordHeader *record, int64_t, void *context) {
     return 1;
 }
 
+// The zeros kmov pack puts behind a movie to end the file on a multiple of
+// 8 bytes (where code signing appends its certificate table).
+bool is_pack_padding(const MovieLocation &location, int64_t end_offset) {
+    const int64_t count = location.file_size - end_offset;
+    if (count <= 0 || count >= 8)
+        return false;
+    FILE *file = std::fopen(location.path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    uint8_t tail[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+    const bool read =
+        std::fseek(file, static_cast<long>(end_offset), SEEK_SET) == 0 &&
+        std::fread(tail, 1, static_cast<size_t>(count), file) == static_cast<size_t>(count);
+    std::fclose(file);
+    return read && std::all_of(tail, tail + count, [](uint8_t b) { return b == 0; });
+}
+
 } // namespace
 
 Expected<MovieSummary> inspect_movie(const MovieLocation &location) {
@@ -135,12 +154,21 @@ Expected<MovieSummary> inspect_movie(const MovieLocation &location) {
         summary.damage = summary.problems.back();
         break;
     case MOVIE_WALK_END:
-        if (end_offset < location.file_size)
+        summary.end_offset = end_offset;
+        if (end_offset < location.file_size && !is_pack_padding(location, end_offset))
             summary.problems.push_back(std::to_string(location.file_size - end_offset) +
                                        " bytes after the \"end \" record");
         break;
     default:
         break;
+    }
+    if (location.integrity && !location.integrity->matches()) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "the movie's checksum is %08x, but the startup block says %08x: the player "
+                      "refuses it",
+                      location.integrity->computed, location.integrity->stored);
+        summary.problems.push_back(text);
     }
     int64_t frames = summary.tags.count(TAG_VBLT) ? summary.tags[TAG_VBLT] : 0;
     if (frames != h.frame_count)

@@ -5,6 +5,7 @@
 
 #include "cli.h"
 #include "movie_writer.h"
+#include "packer.h"
 
 #include <cstdint>
 #include <map>
@@ -19,6 +20,9 @@ struct MovieLocation {
     int64_t file_size = 0;
     int64_t offset = 0;  // file offset of the movie's magic
     bool packed = false; // found through a packed executable's startup block
+    // For a packed executable: the player's check of the movie against the
+    // startup block's checksum.
+    std::optional<IntegrityCheck> integrity;
 };
 
 // Checks that `path` can be read and places the movie in it: at `offset`
@@ -33,6 +37,7 @@ struct MovieSummary {
     std::map<uint32_t, int64_t> tags; // tag word -> count
     uint64_t duration_ms = 0;         // sum of every record's delay
     uint32_t largest_payload = 0;
+    int64_t end_offset = 0; // file offset just behind the "end " record; 0: none
     std::vector<std::string> problems;
     // The first of the problems that mean the movie is damaged or that the
     // player refuses it: a file cut short, records that cannot be read, a

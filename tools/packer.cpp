@@ -102,15 +102,19 @@ Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
     return out;
 }
 
+IntegrityCheck check_integrity(std::span<const uint8_t> program, const StartupInfo &startup) {
+    IntegrityCheck check;
+    check.stored = startup.block.movie_checksum;
+    if (startup.block.movie_offset < program.size())
+        check.computed = movie_checksum(program.subspan(startup.block.movie_offset));
+    return check;
+}
+
 Expected<StartupInfo> verify_program(std::span<const uint8_t> program) {
     Expected<StartupInfo> startup = find_startup_block(program);
     if (!startup)
         return startup;
-    const StartupBlock &block = startup->block;
-    uint32_t sum = 0;
-    if (block.movie_offset < program.size())
-        sum = movie_checksum(program.subspan(block.movie_offset));
-    if (sum != block.movie_checksum)
+    if (!check_integrity(program, *startup).matches())
         return Error{VERIFY_CHECKSUM_MESSAGE};
     if (!startup->packed)
         return Error{VERIFY_NOT_A_MOVIE};

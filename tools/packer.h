@@ -46,6 +46,16 @@ extern const char VERIFY_CHECKSUM_MESSAGE[];
 // ... and for a movie_offset at which no movie's magic lies.
 extern const char VERIFY_NOT_A_MOVIE[];
 
+// The player's integrity check of a program: the checksum of every whole
+// word from the block's movie_offset to the end of the file, against the
+// block's. An offset beyond the end sums nothing.
+struct IntegrityCheck {
+    uint32_t stored = 0;   // the startup block's movie_checksum
+    uint32_t computed = 0; // what the player computes
+    bool matches() const { return stored == computed; }
+};
+IntegrityCheck check_integrity(std::span<const uint8_t> program, const StartupInfo &startup);
+
 // Checks a program as the player does at start: the checksum of every whole
 // word from movie_offset to the end against the block's, then the movie's
 // magic at movie_offset. Errors: find_startup_block's,

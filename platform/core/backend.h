@@ -29,6 +29,17 @@ void backend_poll_events(void);
 // WaitMessage: blocks until a message may be in the queue. Returns at once
 // when the queue already holds one.
 void backend_wait_events(void);
+// MsgWaitForMultipleObjects without handles: blocks until a message may be
+// in the queue or `ms` milliseconds have passed on backend_time_ms's clock,
+// whichever comes first, turning the backend's events into queue messages
+// as they come. Returns non-zero when the queue holds something to
+// retrieve (at once when it already does), 0 when the time ran out. `ms` 0
+// only polls; INFINITE (0xFFFFFFFF) waits like backend_wait_events. Never
+// returns before the time is up unless the queue is ready, so the player
+// can wait for a due time with it; it may return late by the system's
+// wake-up latency. The headless backend advances its clock by `ms` instead
+// of waiting; a browser backend yields to the page's event loop.
+int backend_wait_events_timeout(uint32_t ms);
 
 // ---- Windows -------------------------------------------------------------------
 
@@ -63,6 +74,12 @@ void backend_audio_pause(void);
 void backend_audio_restart(void);
 // Stops output and marks every queued buffer done, in queue order.
 void backend_audio_reset(void);
+// waveOutGetPosition: samples the device has taken from written buffers
+// since it was opened or last reset (silence played while it had nothing
+// queued, or while paused, does not count). Stays 0 while a device that
+// starts late has not yet begun to play; the player follows it to keep
+// its pictures in step with the sound.
+uint32_t backend_audio_position(void);
 void backend_audio_close(void);
 
 #endif

@@ -99,6 +99,10 @@ PlatformObject *platform_object_new(PlatformObjectKind kind);
 // (null: the program again). For tests that start the player in-process.
 void platform_set_module_path(const char *path);
 
+// The finest timer period in force through timeBeginPeriod, in
+// milliseconds; 0 when every period has been ended.
+UINT platform_timer_period(void);
+
 // Sets the thread's last-error code (SetLastError).
 void platform_set_error(DWORD code);
 

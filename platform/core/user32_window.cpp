@@ -426,6 +426,23 @@ BOOL WaitMessage(void) {
     return TRUE;
 }
 
+// Only the form that waits for the queue alone: no handles. Any input that
+// can be retrieved counts, whatever the wake mask, since the queue holds
+// nothing but input, posted messages and paints.
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL wait_all,
+                                DWORD milliseconds, DWORD wake_mask) {
+    (void)handles;
+    (void)wait_all;
+    if (count != 0 || wake_mask == 0) {
+        platform_set_error(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    backend_poll_events();
+    if (platform_queue_ready())
+        return WAIT_OBJECT_0 + count;
+    return backend_wait_events_timeout(milliseconds) ? WAIT_OBJECT_0 + count : WAIT_TIMEOUT;
+}
+
 // No keyboard input reaches the queue, so there is nothing to translate.
 BOOL TranslateMessage(const MSG *msg) {
     (void)msg;

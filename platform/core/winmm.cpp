@@ -10,6 +10,7 @@
 #include "core.h"
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 namespace {
@@ -20,8 +21,17 @@ constexpr uint32_t DEVICE_MAGIC = 0x6b576f75u;
 constexpr DWORD RATE_MIN = 100;
 constexpr DWORD RATE_MAX = 200000;
 
+// The timer resolutions asked for with timeBeginPeriod and not yet ended,
+// each with its count.
+std::map<UINT, int> timer_periods;
+
+// The periods timeBeginPeriod accepts, in milliseconds.
+constexpr UINT PERIOD_MIN = 1;
+constexpr UINT PERIOD_MAX = 1000000;
+
 struct WaveDevice {
     uint32_t magic = 0; // DEVICE_MAGIC while open
+    DWORD rate = 0;     // samples per second
     // Headers written and not yet seen done, oldest first.
     std::vector<WAVEHDR *> written;
 };
@@ -59,6 +69,29 @@ DWORD timeGetTime(void) {
     return backend_time_ms();
 }
 
+// The clock here is always exact to the millisecond, so a period changes no
+// timing; the calls are checked and counted as Windows does, and every
+// timeBeginPeriod must be matched by a timeEndPeriod of the same period.
+MMRESULT timeBeginPeriod(UINT period) {
+    if (period < PERIOD_MIN || period > PERIOD_MAX)
+        return TIMERR_NOCANDO;
+    timer_periods[period]++;
+    return TIMERR_NOERROR;
+}
+
+MMRESULT timeEndPeriod(UINT period) {
+    auto found = timer_periods.find(period);
+    if (found == timer_periods.end())
+        return TIMERR_NOCANDO;
+    if (--found->second == 0)
+        timer_periods.erase(found);
+    return TIMERR_NOERROR;
+}
+
+UINT platform_timer_period(void) {
+    return timer_periods.empty() ? 0 : timer_periods.begin()->first;
+}
+
 MMRESULT waveOutOpen(LPHWAVEOUT wave_out, UINT device_id, LPCWAVEFORMATEX format,
                      DWORD_PTR callback, DWORD_PTR instance, DWORD flags) {
     (void)callback;
@@ -77,6 +110,7 @@ MMRESULT waveOutOpen(LPHWAVEOUT wave_out, UINT device_id, LPCWAVEFORMATEX format
     if (!backend_audio_open(format->nSamplesPerSec))
         return MMSYSERR_NODRIVER;
     device.magic = DEVICE_MAGIC;
+    device.rate = format->nSamplesPerSec;
     device.written.clear();
     *wave_out = device_handle();
     return MMSYSERR_NOERROR;
@@ -149,6 +183,29 @@ MMRESULT waveOutReset(HWAVEOUT wave_out) {
         return MMSYSERR_INVALHANDLE;
     backend_audio_reset();
     forget_returned();
+    return MMSYSERR_NOERROR;
+}
+
+// The position in the form asked for; a form the device does not keep is
+// answered in bytes, with wType changed to say so.
+MMRESULT waveOutGetPosition(HWAVEOUT wave_out, LPMMTIME time, UINT size) {
+    if (!valid(wave_out))
+        return MMSYSERR_INVALHANDLE;
+    if (time == nullptr || size < sizeof(MMTIME))
+        return MMSYSERR_INVALPARAM;
+    uint32_t samples = backend_audio_position();
+    switch (time->wType) {
+    case TIME_SAMPLES:
+        time->u.sample = samples;
+        break;
+    case TIME_MS:
+        time->u.ms = static_cast<DWORD>(static_cast<uint64_t>(samples) * 1000 / device.rate);
+        break;
+    default:
+        time->wType = TIME_BYTES;
+        time->u.cb = samples * 2;
+        break;
+    }
     return MMSYSERR_NOERROR;
 }
 

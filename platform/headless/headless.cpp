@@ -18,6 +18,8 @@ struct AudioDevice {
     std::deque<WAVEHDR *> queue;
     uint64_t played_in_head = 0; // samples of the oldest buffer already played (paced mode)
     uint32_t remainder = 0;      // sample-rate remainder carried between clock steps
+    uint32_t position = 0;       // samples played since open or reset (waveOutGetPosition)
+    uint32_t held_back = 0;      // ms of running time still to pass before sound comes out
 };
 
 struct State {
@@ -30,6 +32,7 @@ struct State {
     void (*box_hook)(const HeadlessMessageBox &) = nullptr;
     int echo = 1;
     void (*wait_hook)(void) = nullptr;
+    void (*timed_wait_hook)(uint32_t) = nullptr;
     void (*poll_hook)(void) = nullptr;
     std::vector<HeadlessBlit> blits;
     size_t blit_limit = 0;
@@ -38,6 +41,7 @@ struct State {
     int windows_fail = 0;
     int audio_present = 1;
     int audio_paced = 0;
+    uint32_t audio_start_delay = 0;
     std::vector<HeadlessAudioEvent> audio_events;
     AudioDevice audio;
 };
@@ -61,23 +65,36 @@ void mark_done(WAVEHDR *header) {
     __atomic_fetch_or(&header->dwFlags, WHDR_DONE, __ATOMIC_SEQ_CST);
 }
 
-// Plays `ms` milliseconds of queued sound at the device's rate.
+// Lets `ms` milliseconds of the running device pass: first whatever is
+// left of its start delay, then sound at the device's rate. Paced, it plays
+// the queued buffers and counts what it played; otherwise it counts the
+// time as played (a device that keeps up, its buffers completed by the
+// test).
 void play_for(uint32_t ms) {
     AudioDevice &device = state().audio;
-    if (!state().audio_paced || !device.open || device.paused || device.rate == 0)
+    if (!device.open || device.paused || device.rate == 0)
         return;
+    uint32_t held = ms < device.held_back ? ms : device.held_back;
+    device.held_back -= held;
+    ms -= held;
     uint64_t budget = (static_cast<uint64_t>(ms) * device.rate + device.remainder) / 1000;
     device.remainder =
         static_cast<uint32_t>((static_cast<uint64_t>(ms) * device.rate + device.remainder) % 1000);
+    if (!state().audio_paced) {
+        device.position += static_cast<uint32_t>(budget);
+        return;
+    }
     while (budget > 0 && !device.queue.empty()) {
         WAVEHDR *head = device.queue.front();
         uint64_t length = head->dwBufferLength / 2;
         uint64_t left = length - device.played_in_head;
         if (budget < left) {
             device.played_in_head += budget;
+            device.position += static_cast<uint32_t>(budget);
             return;
         }
         budget -= left;
+        device.position += static_cast<uint32_t>(left);
         device.played_in_head = 0;
         device.queue.pop_front();
         mark_done(head);
@@ -153,6 +170,24 @@ void headless_set_poll_hook(void (*hook)(void)) {
 void backend_poll_events(void) {
     if (state().poll_hook != nullptr)
         state().poll_hook();
+}
+
+void headless_set_timed_wait_hook(void (*hook)(uint32_t ms)) {
+    state().timed_wait_hook = hook;
+}
+
+int backend_wait_events_timeout(uint32_t ms) {
+    if (platform_queue_ready())
+        return 1;
+    if (ms == INFINITE) {
+        backend_wait_events();
+        return 1;
+    }
+    if (state().timed_wait_hook != nullptr)
+        state().timed_wait_hook(ms);
+    else
+        headless_advance_time(ms);
+    return platform_queue_ready();
 }
 
 void backend_wait_events(void) {
@@ -262,6 +297,15 @@ size_t headless_audio_queued(void) {
 void headless_set_audio_paced(int on) {
     state().audio_paced = on;
 }
+void headless_set_audio_start_delay(uint32_t ms) {
+    state().audio_start_delay = ms;
+}
+uint32_t backend_audio_position(void) {
+    return state().audio.position;
+}
+unsigned headless_timer_period(void) {
+    return platform_timer_period();
+}
 
 size_t headless_audio_complete(size_t count) {
     size_t done = 0;
@@ -285,6 +329,8 @@ int backend_audio_open(uint32_t rate) {
     device.queue.clear();
     device.played_in_head = 0;
     device.remainder = 0;
+    device.position = 0;
+    device.held_back = state().audio_start_delay;
     record_audio(HeadlessAudioEvent::OPEN);
     return 1;
 }
@@ -303,6 +349,8 @@ void backend_audio_pause(void) {
 }
 
 void backend_audio_restart(void) {
+    if (state().audio.paused)
+        state().audio.held_back = state().audio_start_delay;
     state().audio.paused = 0;
     record_audio(HeadlessAudioEvent::RESTART);
 }
@@ -310,6 +358,7 @@ void backend_audio_restart(void) {
 void backend_audio_reset(void) {
     record_audio(HeadlessAudioEvent::RESET);
     headless_audio_complete(state().audio.queue.size());
+    state().audio.position = 0;
 }
 
 void backend_audio_close(void) {

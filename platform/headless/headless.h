@@ -45,6 +45,12 @@ void headless_set_message_box_echo(int on);
 // reports on stderr that the program would block forever and aborts the
 // process. Tests use it to deliver the next message or to count the waits.
 void headless_set_wait_hook(void (*hook)(void));
+// Called by a timed wait (MsgWaitForMultipleObjects with a timeout) that
+// finds the queue empty, with the timeout in ms, instead of advancing the
+// clock by that much: it may advance the clock by less and post a message,
+// as input arriving during the wait. Without it the clock jumps to the end
+// of the wait.
+void headless_set_timed_wait_hook(void (*hook)(uint32_t ms));
 // Called whenever the program looks for input (PeekMessageA, GetMessageA),
 // so a test can let time pass and act while a busy loop runs.
 void headless_set_poll_hook(void (*hook)(void));
@@ -106,8 +112,20 @@ size_t headless_audio_queued(void);
 // regardless of pause state; returns how many it completed.
 size_t headless_audio_complete(size_t count);
 // When on, advancing the clock plays queued buffers at the device's sample
-// rate while it runs (not paused): each finished buffer is marked done.
+// rate while it runs (not paused): each finished buffer is marked done, and
+// the device's position counts the samples played. When off, the position
+// counts the running time at the sample rate, as a device that keeps up.
 void headless_set_audio_paced(int on);
+// A device that starts late: after it is opened or restarted from a pause
+// it plays nothing (its position stays) for the first `ms` milliseconds of
+// running time. Applies from the next open or restart; 0 by default.
+void headless_set_audio_start_delay(uint32_t ms);
+
+// ---- Timer resolution --------------------------------------------------------------
+
+// The finest period asked for with timeBeginPeriod and not yet ended (0:
+// none), so a test can see that playback holds one only while it plays.
+unsigned headless_timer_period(void);
 
 // ---- The program --------------------------------------------------------------------
 
@@ -119,7 +137,7 @@ void headless_set_module_path(const char *path);
 
 // Forgets every record and hook, sets the clock to 0, and restores the
 // defaults (echo on, windows can be created, audio device present, not
-// paced). Windows and queued messages are the core's and are left as they
+// paced, no start delay). Windows and queued messages are the core's and are left as they
 // are.
 void headless_reset(void);
 

@@ -12,16 +12,18 @@
 //            GetLastError SetLastError GetModuleFileNameA Sleep
 //   USER32   MessageBoxA RegisterClassExA CreateWindowExA DestroyWindow
 //            DefWindowProcA PostMessageA PostQuitMessage PeekMessageA
-//            GetMessageA WaitMessage TranslateMessage DispatchMessageA
+//            GetMessageA WaitMessage MsgWaitForMultipleObjects
+//            TranslateMessage DispatchMessageA
 //            GetWindowRect GetClientRect SetWindowPos ShowWindow
 //            InvalidateRect BeginPaint EndPaint GetDC ReleaseDC FillRect
 //            LoadIconA LoadCursorA LoadImageA GetSystemMetrics
 //   GDI32    CreatePalette SelectPalette RealizePalette CreateDIBSection
 //            CreateCompatibleDC DeleteDC SelectObject DeleteObject BitBlt
 //            GetStockObject
-//   WINMM    timeGetTime waveOutOpen waveOutPrepareHeader
-//            waveOutUnprepareHeader waveOutWrite waveOutPause
-//            waveOutRestart waveOutReset waveOutClose
+//   WINMM    timeGetTime timeBeginPeriod timeEndPeriod waveOutOpen
+//            waveOutPrepareHeader waveOutUnprepareHeader waveOutWrite
+//            waveOutPause waveOutRestart waveOutReset waveOutGetPosition
+//            waveOutClose
 #ifndef KMOV_PLATFORM_WINDOWS_H
 #define KMOV_PLATFORM_WINDOWS_H
 
@@ -273,6 +275,13 @@ void PostQuitMessage(int exit_code);
 BOOL PeekMessageA(LPMSG msg, HWND window, UINT first, UINT last, UINT remove);
 BOOL GetMessageA(LPMSG msg, HWND window, UINT first, UINT last);
 BOOL WaitMessage(void);
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define QS_ALLINPUT 0x04FFu
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE *handles, BOOL wait_all,
+                                DWORD milliseconds, DWORD wake_mask);
 BOOL TranslateMessage(const MSG *msg);
 LRESULT DispatchMessageA(const MSG *msg);
 BOOL GetWindowRect(HWND window, LPRECT rect);
@@ -395,8 +404,32 @@ typedef struct wavehdr_tag {
 #define WAVERR_BADFORMAT 32
 #define WAVERR_STILLPLAYING 33
 #define WAVERR_UNPREPARED 34
+#define TIMERR_NOERROR 0
+#define TIMERR_NOCANDO 97
+
+#define TIME_MS 0x0001u
+#define TIME_SAMPLES 0x0002u
+#define TIME_BYTES 0x0004u
+typedef struct mmtime_tag {
+    UINT wType;
+    union {
+        DWORD ms;
+        DWORD sample;
+        DWORD cb;
+        DWORD ticks;
+        struct {
+            BYTE hour, min, sec, frame, fps, dummy;
+            BYTE pad[2];
+        } smpte;
+        struct {
+            DWORD songptrpos;
+        } midi;
+    } u;
+} MMTIME, *LPMMTIME;
 
 DWORD timeGetTime(void);
+MMRESULT timeBeginPeriod(UINT period);
+MMRESULT timeEndPeriod(UINT period);
 MMRESULT waveOutOpen(LPHWAVEOUT wave_out, UINT device, LPCWAVEFORMATEX format, DWORD_PTR callback,
                      DWORD_PTR instance, DWORD flags);
 MMRESULT waveOutPrepareHeader(HWAVEOUT wave_out, LPWAVEHDR header, UINT size);
@@ -405,6 +438,7 @@ MMRESULT waveOutWrite(HWAVEOUT wave_out, LPWAVEHDR header, UINT size);
 MMRESULT waveOutPause(HWAVEOUT wave_out);
 MMRESULT waveOutRestart(HWAVEOUT wave_out);
 MMRESULT waveOutReset(HWAVEOUT wave_out);
+MMRESULT waveOutGetPosition(HWAVEOUT wave_out, LPMMTIME time, UINT size);
 MMRESULT waveOutClose(HWAVEOUT wave_out);
 
 // ---- Entry point ------------------------------------------------------------

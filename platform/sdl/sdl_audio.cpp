@@ -21,6 +21,7 @@ struct Audio {
     std::deque<WAVEHDR *> queue; // written, not yet done; oldest first
     size_t played = 0;           // bytes of the oldest buffer already played
     int paused = 0;
+    uint32_t position = 0; // samples taken from buffers since open or reset
 };
 
 // Never destroyed: the audio thread may run while the process exits.
@@ -58,6 +59,7 @@ void feed(void *userdata, Uint8 *stream, int length) {
         memcpy(stream + filled, header->lpData + a.played, take);
         filled += take;
         a.played += take;
+        a.position += static_cast<uint32_t>(take / 2);
         if (a.played >= size) {
             a.queue.pop_front();
             a.played = 0;
@@ -89,6 +91,7 @@ int backend_audio_open(uint32_t rate) {
     a.queue.clear();
     a.played = 0;
     a.paused = 0;
+    a.position = 0;
     // SDL converts to whatever the hardware takes.
     a.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (a.device == 0)
@@ -132,7 +135,19 @@ void backend_audio_restart(void) {
 }
 
 void backend_audio_reset(void) {
-    with_device_locked(return_all);
+    with_device_locked([](Audio &a) {
+        return_all(a);
+        a.position = 0;
+    });
+}
+
+// What SDL has taken for the device: ahead of what is heard by the output's
+// own buffering (a feed or two), never behind it. 0 until the output has
+// really begun to ask for sound, however long that takes.
+uint32_t backend_audio_position(void) {
+    uint32_t position = 0;
+    with_device_locked([&position](Audio &a) { position = a.position; });
+    return position;
 }
 
 void backend_audio_close(void) {

@@ -368,6 +368,36 @@ void backend_wait_events(void) {
     }
 }
 
+int backend_wait_events_timeout(uint32_t ms) {
+    if (ms == INFINITE) {
+        backend_wait_events();
+        return 1;
+    }
+    backend_poll_events();
+    if (platform_queue_ready())
+        return 1;
+    uint32_t deadline = backend_time_ms() + ms;
+    for (;;) {
+        int32_t left = static_cast<int32_t>(deadline - backend_time_ms());
+        if (left <= 0)
+            return 0;
+        if (SDL_WasInit(SDL_INIT_VIDEO) == 0) {
+            // No window: nothing can arrive before the time is up.
+            backend_sleep(static_cast<uint32_t>(left));
+            return platform_queue_ready();
+        }
+        // SDL sleeps in the display connection's poll until an event comes
+        // or the time is up; it returns 0 for both time-out and failure.
+        SDL_Event event;
+        if (SDL_WaitEventTimeout(&event, left)) {
+            handle_event(event);
+            backend_poll_events();
+            if (platform_queue_ready())
+                return 1;
+        }
+    }
+}
+
 // ---- Windows -------------------------------------------------------------------
 
 int backend_window_created(HWND window) {

@@ -3,14 +3,17 @@
 // Two passes over the pictures: the first reads every frame into a colour
 // histogram (the palette is chosen from all of them), the second maps each
 // frame onto the palette, codes it and checks it by decoding it with the
-// player's own decoder. Sound is read whole, cut or padded to the pictures'
-// length, and coded block by block. The result is a MovieWriter with the
+// player's own decoder. Sound is read whole and coded block by block at
+// both depths. A movie lasts as long as the longer of its pictures and its
+// sound: the last picture is shown again each frame while the sound plays
+// on, and sound alone gets one black picture (or --cover's). The result is a MovieWriter with the
 // header sized for the stream, for `kmov encode` to write and `kmov make`
 // to pack.
 #ifndef KMOV_TOOLS_ENCODE_ENCODER_H
 #define KMOV_TOOLS_ENCODE_ENCODER_H
 
 #include "cli.h"
+#include "encode/media_input.h"
 #include "encode/palette.h"
 #include "movie_writer.h"
 
@@ -23,15 +26,18 @@ namespace kmov {
 
 struct EncodeOptions {
     std::vector<std::string> inputs;
-    int width = 0, height = 0; // 0: the input's size, fitted inside 640 x 480
+    int width = 0, height = 0; // as VideoRequest's
+    Fit fit = Fit::Inside;
+    bool allow_large = false;
     double fps = 15;
     double start = 0;
     double duration = -1;
     bool sound = true;      // take the input's sound (or --audio's)
     std::string audio_file; // sound from this file instead of the input
     int rate = 22050;
-    int bits = 4; // ldp: 4 or 6
+    int bits = 0; // ldp: 4 or 6; 0: 6 when that adds less than 5 % to the movie, else 4
     Dither dither = Dither::Diffusion;
+    std::string cover_file;   // the picture of a movie made from sound alone
     std::string palette_file; // impose this palette
     double lossy = 0;         // 0: exact; else the colour tolerance (delta E)
     std::string frames_file;  // also write the decoded frames here (raw RGB24)
@@ -40,13 +46,15 @@ struct EncodeOptions {
 struct EncodeStats {
     int frames = 0;
     int width = 0, height = 0;
-    uint64_t video_bytes = 0; // "vdat" payloads
-    uint64_t movie_bytes = 0; // the whole movie
-    double psnr = 0;          // of the movie's frames against the source frames, RGB
-    double ssim = 0;          // luma, 8 x 8 windows
-    std::optional<double> audio_snr;
-    double seconds = 0;        // the whole encode
-    double encode_seconds = 0; // the second pass
+    uint64_t video_bytes = 0;        // "vdat" payloads
+    uint64_t movie_bytes = 0;        // the whole movie
+    double psnr = 0;                 // of the movie's frames against the source frames, RGB
+    double ssim = 0;                 // luma, 8 x 8 windows
+    std::optional<double> audio_snr; // at audio_bits
+    int audio_bits = 0;              // 4 or 6; 0 without sound
+    std::optional<double> other_snr; // at the other depth (10 - audio_bits)
+    double seconds = 0;              // the whole encode
+    double encode_seconds = 0;       // the second pass
 };
 
 struct Progress {

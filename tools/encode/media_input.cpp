@@ -11,6 +11,8 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 namespace kmov {
@@ -19,6 +21,12 @@ namespace {
 
 constexpr int MAX_SIDE =
     4096; // larger frames are surely a mistake (and a DIB the player can't make)
+
+std::string seconds_text(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g s", seconds);
+    return text;
+}
 
 std::string av_error_text(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -112,6 +120,12 @@ class Decoder {
     }
 
     AVStream *stream() const { return stream_; }
+    // How long the input lasts in seconds, or 0 when it does not say.
+    double seconds_long() const {
+        if (format_->duration == AV_NOPTS_VALUE || format_->duration <= 0)
+            return 0;
+        return static_cast<double>(format_->duration) / AV_TIME_BASE;
+    }
     AVCodecContext *codec() const { return codec_.get(); }
 
     // Seeks near `seconds` (at or before it, to a key frame).
@@ -186,40 +200,94 @@ class Decoder {
     bool flushed_ = false;
 };
 
+// The movie's frame size, and the size the picture is scaled to before the
+// middle of it is cut out (the same unless cropping).
+struct Geometry {
+    int width = 0, height = 0;
+    int scaled_width = 0, scaled_height = 0;
+};
+
 // Scales decoded pictures to RGBA of the movie's size.
 class Scaler {
   public:
-    void scale(const AVFrame *frame, int width, int height, std::vector<uint8_t> &rgba) {
+    void scale(const AVFrame *frame, const Geometry &size, std::vector<uint8_t> &rgba) {
         context_ = sws_getCachedContext(
-            context_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), width,
-            height, AV_PIX_FMT_RGBA, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-            nullptr, nullptr);
-        rgba.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
-        uint8_t *planes[4] = {rgba.data(), nullptr, nullptr, nullptr};
-        int strides[4] = {width * 4, 0, 0, 0};
+            context_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+            size.scaled_width, size.scaled_height, AV_PIX_FMT_RGBA,
+            SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+        const bool cropping = size.scaled_width != size.width || size.scaled_height != size.height;
+        std::vector<uint8_t> &target = cropping ? scaled_ : rgba;
+        target.resize(static_cast<size_t>(size.scaled_width) *
+                      static_cast<size_t>(size.scaled_height) * 4);
+        uint8_t *planes[4] = {target.data(), nullptr, nullptr, nullptr};
+        int strides[4] = {size.scaled_width * 4, 0, 0, 0};
         sws_scale(context_, frame->data, frame->linesize, 0, frame->height, planes, strides);
+        if (!cropping)
+            return;
+        const size_t row = static_cast<size_t>(size.width) * 4;
+        const size_t left = static_cast<size_t>(size.scaled_width - size.width) / 2 * 4;
+        const size_t top = static_cast<size_t>(size.scaled_height - size.height) / 2;
+        rgba.resize(row * static_cast<size_t>(size.height));
+        for (size_t y = 0; y < static_cast<size_t>(size.height); y++)
+            std::memcpy(rgba.data() + y * row,
+                        scaled_.data() + (top + y) * static_cast<size_t>(size.scaled_width) * 4 +
+                            left,
+                        row);
     }
     ~Scaler() { sws_freeContext(context_); }
 
   private:
     SwsContext *context_ = nullptr;
+    std::vector<uint8_t> scaled_;
 };
 
-Expected<std::pair<int, int>> movie_size(const VideoRequest &request, const AVCodecContext *codec,
-                                         const std::string &path) {
+int scaled_side(double side, double scale) {
+    return std::max(1, static_cast<int>(std::lround(side * scale)));
+}
+
+Expected<Geometry> movie_size(const VideoRequest &request, const AVCodecContext *codec,
+                              const std::string &path) {
     int width = codec->width, height = codec->height;
     if (width <= 0 || height <= 0)
         return Error{path + ": the pictures have no size"};
     AVRational aspect = codec->sample_aspect_ratio;
     if (aspect.num > 0 && aspect.den > 0 && aspect.num != aspect.den)
         width = static_cast<int>(std::lround(width * av_q2d(aspect)));
-    int out_width = request.width, out_height = request.height;
-    if (out_width <= 0 || out_height <= 0)
-        fit_size(width, height, out_width, out_height);
-    if (out_width > MAX_SIDE || out_height > MAX_SIDE)
-        return Error{"frames of " + std::to_string(out_width) + "x" + std::to_string(out_height) +
-                     " are too large (at most " + std::to_string(MAX_SIDE) + " a side)"};
-    return std::pair{out_width, out_height};
+    Geometry size;
+    const double box_w = request.width, box_h = request.height;
+    if (request.width <= 0 && request.height <= 0) {
+        fit_size(width, height, size.width, size.height);
+    } else if (request.height <= 0) {
+        size = {request.width, scaled_side(height, box_w / width)};
+    } else if (request.width <= 0) {
+        size = {scaled_side(width, box_h / height), request.height};
+    } else if (request.fit == Fit::Inside) {
+        const double scale = std::min(box_w / width, box_h / height);
+        size = {std::min(request.width, scaled_side(width, scale)),
+                std::min(request.height, scaled_side(height, scale))};
+    } else {
+        size = {request.width, request.height};
+    }
+    size.scaled_width = size.width;
+    size.scaled_height = size.height;
+    if (request.fit == Fit::Crop && request.width > 0 && request.height > 0) {
+        // Cover the box with the picture's shape; the middle is kept.
+        const double scale = std::max(box_w / width, box_h / height);
+        size.scaled_width = std::max(size.width, scaled_side(width, scale));
+        size.scaled_height = std::max(size.height, scaled_side(height, scale));
+    }
+    const std::string frames =
+        "frames of " + std::to_string(size.width) + "x" + std::to_string(size.height);
+    if (size.width > MAX_SIDE || size.height > MAX_SIDE)
+        return Error{frames + " are too large (at most " + std::to_string(MAX_SIDE) + " a side)",
+                     2};
+    if (!request.allow_large && (size.width > LARGE_WIDTH || size.height > LARGE_HEIGHT))
+        return Error{frames + " are larger than " + std::to_string(LARGE_WIDTH) + "x" +
+                         std::to_string(LARGE_HEIGHT) +
+                         ": the player's window would not fit on many viewers' screens "
+                         "(--allow-large makes them anyway)",
+                     2};
+    return size;
 }
 
 // A video file or an image pattern: frames picked by time.
@@ -236,8 +304,14 @@ class StreamReader final : public VideoReader {
         auto size = movie_size(request, decoder_->codec(), request.inputs[0]);
         if (!size)
             return size.error();
-        width_ = size->first;
-        height_ = size->second;
+        size_ = *size;
+        width_ = size->width;
+        height_ = size->height;
+        const double length = decoder_->seconds_long();
+        if (request.start > 0 && length > 0 && request.start >= length)
+            return Error{"--start " + seconds_text(request.start) + " is past the end of " +
+                             request.inputs[0] + ", which lasts " + seconds_text(length),
+                         2};
         decoder_->seek(request.start);
         pending_.reset(av_frame_alloc());
         return true;
@@ -285,7 +359,7 @@ class StreamReader final : public VideoReader {
         if (ended_ && !have_pending_ && t >= current_end_ - 1e-6)
             return false;
         if (!scaled_) {
-            scaler_.scale(current_.get(), width_, height_, picture_);
+            scaler_.scale(current_.get(), size_, picture_);
             scaled_ = true;
         }
         rgba = picture_;
@@ -311,6 +385,7 @@ class StreamReader final : public VideoReader {
     bool have_pending_ = false, have_current_ = false, ended_ = false, scaled_ = false;
     double pending_time_ = 0, pending_end_ = 0, current_end_ = 0, last_end_ = 0;
     int64_t produced_ = 0;
+    Geometry size_;
     Scaler scaler_;
     std::vector<uint8_t> picture_;
 };
@@ -332,8 +407,9 @@ class ImagesReader final : public VideoReader {
         auto size = movie_size(request, (*decoder)->codec(), request.inputs[first_]);
         if (!size)
             return size.error();
-        width_ = size->first;
-        height_ = size->second;
+        size_ = *size;
+        width_ = size->width;
+        height_ = size->height;
         return true;
     }
 
@@ -355,7 +431,7 @@ class ImagesReader final : public VideoReader {
             return frame.error();
         if (*frame == nullptr)
             return Error{path + ": has no picture"};
-        scaler_.scale(*frame, width_, height_, rgba);
+        scaler_.scale(*frame, size_, rgba);
         produced_++;
         return true;
     }
@@ -363,6 +439,7 @@ class ImagesReader final : public VideoReader {
   private:
     VideoRequest request_;
     size_t first_ = 0, produced_ = 0;
+    Geometry size_;
     Scaler scaler_;
 };
 
@@ -381,8 +458,10 @@ void fit_size(int width, int height, int &out_width, int &out_height) {
 Expected<std::unique_ptr<VideoReader>> VideoReader::open(const VideoRequest &request) {
     if (request.inputs.empty())
         return Error{"no input"};
-    if (!(request.fps > 0 && request.fps <= 1000))
-        return Error{"--fps must be above 0 and at most 1000"};
+    if (!(request.fps >= MIN_FPS && request.fps <= MAX_FPS))
+        return Error{"--fps must be from " + std::to_string(static_cast<int>(MIN_FPS)) + " to " +
+                         std::to_string(static_cast<int>(MAX_FPS)),
+                     2};
     if (request.inputs.size() > 1) {
         auto reader = std::make_unique<ImagesReader>();
         auto ok = reader->init(request);
@@ -395,6 +474,39 @@ Expected<std::unique_ptr<VideoReader>> VideoReader::open(const VideoRequest &req
     if (!ok)
         return ok.error();
     return std::unique_ptr<VideoReader>(std::move(reader));
+}
+
+namespace {
+
+class BlackReader final : public VideoReader {
+  public:
+    BlackReader(int width, int height) {
+        width_ = width;
+        height_ = height;
+    }
+    Expected<bool> next(std::vector<uint8_t> &rgba) override {
+        if (done_)
+            return false;
+        rgba.assign(static_cast<size_t>(width_) * static_cast<size_t>(height_) * 4, 0);
+        for (size_t i = 3; i < rgba.size(); i += 4)
+            rgba[i] = 255;
+        done_ = true;
+        return true;
+    }
+
+  private:
+    bool done_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<VideoReader> VideoReader::black(int width, int height) {
+    return std::make_unique<BlackReader>(width, height);
+}
+
+bool has_pictures(const std::string &path) {
+    auto decoder = Decoder::open(path, AVMEDIA_TYPE_VIDEO, 0);
+    return decoder && (*decoder)->stream() != nullptr;
 }
 
 bool has_sound(const std::string &path) {
