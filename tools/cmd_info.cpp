@@ -120,7 +120,7 @@ int command_info(const std::vector<std::string> &argv) {
     Expected<MovieLocation> location = locate_movie(args.positional()[0], offset);
     if (!location)
         return report("info", location.error());
-    Expected<MovieSummary> summary = inspect_movie(*location);
+    Expected<MovieSummary> summary = inspect_movie(*location, true);
     if (!summary) {
         // The one message a script may match: "FILE: not a kmov file".
         std::fprintf(stderr, "%s\n", summary.error().message.c_str());
