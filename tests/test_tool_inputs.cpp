@@ -166,6 +166,11 @@ TEST_F(ToolInputs, GoodInputsStillWork) {
     ProgramRun info = run_kmov("info " + path("cut.kmov"));
     EXPECT_EQ(info.status, 1);
     EXPECT_THAT(info.out, HasSubstr("the file ends inside record"));
+    // A movie the player refuses when it makes its ring: info plays it and
+    // says so in the player's words, where it used to find nothing wrong.
+    ProgramRun refused = run_kmov("info " + path("huge-ring.kmov"));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_THAT(refused.out, HasSubstr("the player stops with \"memory error 8\""));
 }
 
 // What info, verify, audio and pack say of programs and movies that are not
