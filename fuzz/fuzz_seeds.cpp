@@ -238,6 +238,14 @@ int main(int argc, char **argv) {
         moved[kmov::find_startup_block(moved)->block_offset] += 4; // offset off the magic
         seed("startup", "packed-offset-off", moved);
     }
+    // A web page: the two elements of the web template, empty and packed.
+    const std::string page = "<!DOCTYPE html>\n<script id=\"kmov-startup\" "
+                             "type=\"application/octet-stream\"></script>\n<script "
+                             "id=\"kmov-movie\" type=\"application/octet-stream\"></script>\n";
+    seed("startup", "web-template", Bytes(page.begin(), page.end()));
+    if (kmov::Expected<Bytes> web =
+            kmov::pack_movie(Bytes(page.begin(), page.end()), movie, "seed"))
+        seed("startup", "web-packed", *web);
 
     // Frames for the decoder alone: a first frame and the next one, coded
     // by the frame coder; literals only; one of each operation.

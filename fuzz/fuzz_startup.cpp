@@ -6,6 +6,7 @@
 
 #include "movie_writer.h"
 #include "packer.h"
+#include "web_page.h"
 
 #include <cstdint>
 #include <cstring>
@@ -35,12 +36,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             kmov::fuzz::finding("verify passed a file without a startup block");
         return 0;
     }
-    if (found->block_offset + STARTUP_BLOCK_SIZE > size)
-        kmov::fuzz::finding("the block found runs past the end of the file");
     if (verified && !found->packed)
         kmov::fuzz::finding("verify passed a program without a movie");
-
     const std::vector<uint8_t> &movie = small_movie();
+
+    // A web page holds its block and movie in elements of their own.
+    if (kmov::is_web_page(program)) {
+        kmov::Expected<std::vector<uint8_t>> page = kmov::pack_movie(program, movie, "fuzz");
+        if (!page)
+            kmov::fuzz::finding("a web page the finder accepts cannot be packed");
+        kmov::Expected<kmov::WebProgram> back = kmov::read_web_page(*page);
+        if (!kmov::verify_program(*page) || !back || back->file != movie ||
+            std::strcmp(back->block.window_title, "fuzz") != 0)
+            kmov::fuzz::finding("the packed web page does not read back as packed");
+        return 0;
+    }
+    if (found->block_offset + STARTUP_BLOCK_SIZE > size)
+        kmov::fuzz::finding("the block found runs past the end of the file");
+
     kmov::Expected<std::vector<uint8_t>> packed = kmov::pack_movie(program, movie, "fuzz");
     if (!packed)
         return 0; // larger than 4 GiB, which a fuzz input is not

@@ -7,7 +7,7 @@
 enum { PLAYER_ICON_SIZE = 32 };
 
 // clang-format off
-static const uint32_t player_icon_argb[PLAYER_ICON_SIZE * PLAYER_ICON_SIZE] = {
+static constexpr uint32_t player_icon_argb[PLAYER_ICON_SIZE * PLAYER_ICON_SIZE] = {
     0x00000000, 0x00000000, 0xff282430, 0xff282430, 0xff282430, 0xff282430,
     0xff282430, 0xff282430, 0xff282430, 0xff282430, 0xff282430, 0xff282430,
     0xff282430, 0xff282430, 0xff282430, 0xff282430, 0xff282430, 0xff282430,

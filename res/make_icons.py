@@ -122,7 +122,7 @@ def write_rgba_header(path, size):
              "#include <stdint.h>", "",
              "enum { PLAYER_ICON_SIZE = %d };" % size, "",
              "// clang-format off",
-             "static const uint32_t player_icon_argb[PLAYER_ICON_SIZE * PLAYER_ICON_SIZE] = {"]
+             "static constexpr uint32_t player_icon_argb[PLAYER_ICON_SIZE * PLAYER_ICON_SIZE] = {"]
     for i in range(0, len(words), 6):
         lines.append("    " + " ".join("0x%08x," % w for w in words[i:i + 6]))
     lines += ["};", "// clang-format on", "", "#endif", ""]

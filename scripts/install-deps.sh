@@ -17,6 +17,8 @@ test_packages=(
     xvfb xdotool x11-utils imagemagick openbox
     fonts-vlgothic xfonts-base xfonts-intl-japanese locales
     ffmpeg
+    icoutils osslsigncode openssl dpkg-dev
+    emscripten chromium
 )
 
 case "${1:-all}" in
@@ -34,6 +36,12 @@ for package in "${wanted[@]}"; do
         missing+=("$package")
     fi
 done
+
+# The browser tests install puppeteer-core with npm. Debian's nodejs comes
+# without it; a node from elsewhere usually brings its own.
+if [[ ${1:-all} != build ]] && ! command -v npm >/dev/null; then
+    missing+=(npm)
+fi
 
 if ((${#missing[@]} == 0)); then
     exit 0

@@ -66,7 +66,7 @@ build() {
 }
 
 step format format_check
-for preset in native asan windows; do
+for preset in native asan windows web; do
     step "build-$preset" build "$preset"
 done
 ctest_run native
@@ -74,6 +74,35 @@ ctest_run native
 # of its own (86), so that it cannot pass for the player's exit code 1.
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:exitcode=86 \
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=86 ctest_run asan
+
+# The web player in a real browser: the web preset's page, packed with the
+# native kmov, in Debian's chromium (headless) driven over the DevTools
+# protocol by puppeteer-core from npm, installed into build/browser. Nothing
+# downloads a browser. Each check counts as one test.
+browser_modules() {
+    mkdir -p build/browser
+    cp tests/web/package.json build/browser/package.json
+    (cd build/browser && PUPPETEER_SKIP_DOWNLOAD=1 npm install --no-audit --no-fund --no-save)
+}
+web_run() {
+    echo "== web"
+    if ! step browser-modules browser_modules; then
+        return
+    fi
+    node tests/web/player_web.test.cjs --kmov build/native/tools/kmov \
+        --template build/web/app/kmovsp.html --modules build/browser/node_modules \
+        --work build/web-test >"$log_dir/web.log" 2>&1
+    cat "$log_dir/web.log"
+    local line
+    line=$(grep -E '^web: [0-9]+ passed, [0-9]+ failed' "$log_dir/web.log" | tail -n 1)
+    if [[ -z $line ]]; then
+        failed=$((failed + 1))
+        return
+    fi
+    passed=$((passed + $(sed -E 's/web: ([0-9]+) passed.*/\1/' <<<"$line")))
+    failed=$((failed + $(sed -E 's/.* ([0-9]+) failed/\1/' <<<"$line")))
+}
+web_run
 
 # The fuzz targets, each for a short while (scripts/fuzz.sh SECONDS runs them
 # longer); each target counts as one test, a finding as a failure.

@@ -5,6 +5,7 @@
 #include "encode/encoder.h"
 #include "encode/stream_plan.h"
 #include "packer.h"
+#include "web_page.h"
 #include "player/audio_decoder.h"
 #include "player/movie_format.h"
 #include "player/player_state.h"
@@ -578,8 +579,8 @@ std::string kmov_program() {
 
 // Runs kmov with neither template variable set unless the line sets one.
 test::ProgramRun run_kmov(const std::string &arguments, const std::string &environment = "") {
-    return test::run_program("env -u KMOV_PLAYER -u KMOV_PLAYER_EXE " + environment + " " +
-                             kmov_program() + arguments);
+    return test::run_program("env -u KMOV_PLAYER -u KMOV_PLAYER_EXE -u KMOV_PLAYER_HTML " +
+                             environment + " " + kmov_program() + arguments);
 }
 
 TEST_F(Encode, MakeWritesWhatEncodeThenPackWriteAndVerifyAcceptsIt) {
@@ -625,13 +626,24 @@ std::vector<uint8_t> fake_template(size_t size) {
     return player;
 }
 
-TEST_F(Encode, MakeTakesTheWindowsTemplateForNamesEndingInExe) {
+// A stand-in web template: a page with the two elements kmov pack fills.
+std::vector<uint8_t> fake_page() {
+    const std::string page = "<!DOCTYPE html>\n<script id=\"kmov-startup\" "
+                             "type=\"application/octet-stream\"></script>\n<script "
+                             "id=\"kmov-movie\" type=\"application/octet-stream\"></script>\n";
+    return {page.begin(), page.end()};
+}
+
+TEST_F(Encode, MakeTakesTheWindowsTemplateForNamesEndingInExeAndTheWebPageForHtml) {
     const std::string input = pictures(8, 8, 1)[0];
-    const fs::path linux_player = folder_ / "linux-player", windows_player = folder_ / "win-player";
+    const fs::path linux_player = folder_ / "linux-player", windows_player = folder_ / "win-player",
+                   web_player = folder_ / "web-player";
     ASSERT_EQ(write_file_atomically(linux_player, fake_template(1500)), "");
     ASSERT_EQ(write_file_atomically(windows_player, fake_template(2500)), "");
-    const std::string environment =
-        "KMOV_PLAYER=" + linux_player.string() + " KMOV_PLAYER_EXE=" + windows_player.string();
+    ASSERT_EQ(write_file_atomically(web_player, fake_page()), "");
+    const std::string environment = "KMOV_PLAYER=" + linux_player.string() +
+                                    " KMOV_PLAYER_EXE=" + windows_player.string() +
+                                    " KMOV_PLAYER_HTML=" + web_player.string();
     const struct {
         std::string out, options;
         const fs::path &player;
@@ -643,6 +655,9 @@ TEST_F(Encode, MakeTakesTheWindowsTemplateForNamesEndingInExe) {
         {"clip.exe.bin", "", linux_player, "clip.exe"},
         {"clip.exe", " --player " + linux_player.string(), linux_player, "clip"},
         {"other", " --player " + windows_player.string() + " --title T", windows_player, "T"},
+        {"clip.html", "", web_player, "clip"},
+        {"CLIP.Htm", "", web_player, "CLIP"},
+        {"clip.html", " --player " + linux_player.string(), linux_player, "clip"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.out + c.options);
@@ -653,8 +668,12 @@ TEST_F(Encode, MakeTakesTheWindowsTemplateForNamesEndingInExe) {
         const std::vector<uint8_t> bytes = test::read_file(out);
         Expected<StartupInfo> info = find_startup_block(bytes);
         ASSERT_TRUE(info);
-        EXPECT_EQ(info->block.movie_offset, fs::file_size(c.player));
+        // A page carries its movie as the whole program file.
+        EXPECT_EQ(is_web_page(bytes), &c.player == &web_player);
+        EXPECT_EQ(info->block.movie_offset,
+                  &c.player == &web_player ? 0u : fs::file_size(c.player));
         EXPECT_STREQ(info->block.window_title, c.title.c_str());
+        EXPECT_TRUE(verify_program(bytes));
         fs::remove(out);
     }
 }

@@ -17,11 +17,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool ends_in_exe(const std::string &out) {
+// The player OUT's name asks for, by its extension in any case: .exe the
+// Windows one, .html (.htm) the web page, anything else the Linux one.
+enum class PlayerKind { linux_program, windows, web };
+
+PlayerKind player_kind(const std::string &out) {
     std::string extension = fs::path(out).extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".exe";
+    if (extension == ".exe")
+        return PlayerKind::windows;
+    if (extension == ".html" || extension == ".htm")
+        return PlayerKind::web;
+    return PlayerKind::linux_program;
 }
 
 // The folder of the running kmov program, or empty when it cannot be told.
@@ -31,17 +39,13 @@ fs::path program_folder() {
     return code ? fs::path() : self.parent_path();
 }
 
-// Where the player template for OUT was found (empty when nowhere), and the
-// places tried before.
-struct PlayerSearch {
-    std::string found;
-    std::string variable; // the environment variable that named it, if one did
-    std::vector<std::string> tried;
-};
+} // namespace
 
 PlayerSearch find_player_template(const std::string &out) {
-    const bool exe = ends_in_exe(out);
-    const char *variable = exe ? "KMOV_PLAYER_EXE" : "KMOV_PLAYER";
+    const PlayerKind kind = player_kind(out);
+    const char *variable = kind == PlayerKind::windows ? "KMOV_PLAYER_EXE"
+                           : kind == PlayerKind::web   ? "KMOV_PLAYER_HTML"
+                                                       : "KMOV_PLAYER";
     PlayerSearch search;
     // A template named in the environment is the one meant: used even when
     // it is missing, so that the error names it rather than another player.
@@ -52,12 +56,18 @@ PlayerSearch find_player_template(const std::string &out) {
     }
     search.tried.push_back(std::string(variable) + " (not set)");
     if (const fs::path kmov_folder = program_folder(); !kmov_folder.empty()) {
-        const std::vector<fs::path> places =
-            exe ? std::vector<fs::path>{kmov_folder / "kmovsp.exe", kmov_folder / ".." / ".." /
-                                                                        "windows" / "app" /
-                                                                        "kmovsp.exe"}
-                : std::vector<fs::path>{kmov_folder / "kmovsp",
-                                        kmov_folder / ".." / "app" / "kmovsp"};
+        // Beside kmov; where an installed kmov's templates are (bin/ and
+        // share/kmov/ under one prefix, wherever it was moved); the build
+        // tree: the native preset's player, or the windows or web preset's
+        // build beside it.
+        const char *name = kind == PlayerKind::windows ? "kmovsp.exe"
+                           : kind == PlayerKind::web   ? "kmovsp.html"
+                                                       : "kmovsp";
+        const fs::path built = kind == PlayerKind::windows ? kmov_folder / ".." / ".." / "windows"
+                               : kind == PlayerKind::web   ? kmov_folder / ".." / ".." / "web"
+                                                           : kmov_folder / "..";
+        const std::vector<fs::path> places = {
+            kmov_folder / name, kmov_folder / ".." / "share" / "kmov" / name, built / "app" / name};
         for (const fs::path &place : places) {
             const fs::path normal = place.lexically_normal();
             std::error_code code;
@@ -71,26 +81,33 @@ PlayerSearch find_player_template(const std::string &out) {
     return search;
 }
 
-} // namespace
-
 int command_make(const std::vector<std::string> &argv) {
     std::vector<Arguments::Option> options = {
-        {"o", true, "the program to write (a name ending in .exe: the Windows player)", "OUT"},
+        {"o", true,
+         "the program to write (a name ending in .exe: the Windows player, .html: the web page)",
+         "OUT"},
         title_option(),
         {"player", true, "the player template (default: see above)", "PATH"},
     };
     options.insert(options.end(), encoder_options().begin(), encoder_options().end());
+    for (const Arguments::Option &option : branding_options())
+        options.push_back(option);
     Arguments args(
-        "make", "INPUT... -o OUT [--title TEXT] [--player PATH] [encode options]",
+        "make",
+        "INPUT... -o OUT [--title TEXT] [--player PATH] [--icon FILE] [--version-info TEXT] "
+        "[encode options]",
         "Makes a self-playing program from video, images and sound in one step: encodes\n"
         "as kmov encode does and packs the movie as kmov pack does, without a movie\n"
         "file between them. OUT ending in .exe (in any case) takes the Windows player,\n"
-        "any other name the Linux one. Unless --player names it, the template is the\n"
-        "first of:\n"
-        "  KMOV_PLAYER (or KMOV_PLAYER_EXE for .exe), when set\n"
-        "  kmovsp (kmovsp.exe) in kmov's own folder\n"
+        "in .html or .htm the web page (kmovsp.html), any other name the Linux one.\n"
+        "--icon and --version-info brand the program as kmov pack does. Unless --player\n"
+        "names it, the template is the first of:\n"
+        "  KMOV_PLAYER (KMOV_PLAYER_EXE for .exe, KMOV_PLAYER_HTML for .html), when set\n"
+        "  kmovsp (kmovsp.exe, kmovsp.html) in kmov's own folder\n"
+        "  ../share/kmov/kmovsp (.exe, .html) from kmov's folder: an installed kmov\n"
         "  the build tree kmov was built in: ../app/kmovsp from kmov's folder (for .exe\n"
-        "  ../../windows/app/kmovsp.exe, the windows preset's build beside it)",
+        "  ../../windows/app/kmovsp.exe, for .html ../../web/app/kmovsp.html: the\n"
+        "  windows or web preset's build beside it)",
         options);
     if (!args.parse(argv))
         return report("make", {args.error(), 2});
@@ -120,10 +137,12 @@ int command_make(const std::vector<std::string> &argv) {
             std::string tried;
             for (const std::string &place : search.tried)
                 tried += (tried.empty() ? "" : ", ") + place;
-            return report("make",
-                          {"no player template for " + out + " (tried " + tried +
-                           "): build the player (the " + (ends_in_exe(out) ? "windows" : "native") +
-                           " preset) or give --player PATH"});
+            return report("make", {"no player template for " + out + " (tried " + tried +
+                                   "): build the player (the " +
+                                   (player_kind(out) == PlayerKind::windows ? "windows"
+                                    : player_kind(out) == PlayerKind::web   ? "web"
+                                                                            : "native") +
+                                   " preset) or give --player PATH"});
         }
         player_path = search.found;
         if (!search.variable.empty())
@@ -132,11 +151,17 @@ int command_make(const std::vector<std::string> &argv) {
     if (std::optional<Error> error =
             refuse_output_over_input({out, encode->frames_file}, {player_path}))
         return report("make", *error);
+    Expected<Branding> branding = parse_branding(args, out);
+    if (!branding)
+        return report("make", branding.error());
     Expected<std::vector<uint8_t>> player = read_whole_file(player_path);
     if (!player)
         return report("make", {named_by + player.error().message});
     if (Expected<StartupInfo> block = find_startup_block(*player); !block)
         return report("make", {named_by + player_path + ": " + block.error().message});
+    player = brand_program(*player, *branding);
+    if (!player)
+        return report("make", {named_by + player_path + ": " + player.error().message});
 
     Expected<EncodedMovie> encoded = run_encoder(args, *encode);
     if (!encoded)

@@ -5,6 +5,7 @@
 #include "movie_input.h"
 #include "pack_command.h"
 #include "packer.h"
+#include "web_page.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -34,6 +35,34 @@ Arguments::Option title_option() {
     return {"title", true, "window title in UTF-8 (default: OUT's name)", "TEXT"};
 }
 
+std::vector<Arguments::Option> branding_options() {
+    return {{"icon", true,
+             "the program's icon: a PNG, ICO or any picture FFmpeg reads, at least 32x32", "FILE"},
+            {"version-info", true,
+             "the Windows program's version resource: "
+             "\"Company=..;Product=..;Version=1.2.3;Copyright=..;Description=..\"",
+             "TEXT"}};
+}
+
+Expected<Branding> parse_branding(const Arguments &args, const std::string &out) {
+    Branding branding;
+    if (args.has("icon")) {
+        Expected<RgbaImage> picture = icon_read_picture(args.value("icon"));
+        if (!picture)
+            return picture.error();
+        branding.icon = std::move(*picture);
+    }
+    if (args.has("version-info")) {
+        std::string title =
+            args.has("title") ? args.value("title") : std::filesystem::path(out).stem().string();
+        Expected<VersionInfo> version = parse_version_info(args.value("version-info"), title, out);
+        if (!version)
+            return version.error();
+        branding.version = std::move(*version);
+    }
+    return branding;
+}
+
 Expected<std::string> program_title(const Arguments &args, const std::string &out) {
     std::string title =
         args.has("title") ? args.value("title") : std::filesystem::path(out).stem().string();
@@ -54,20 +83,27 @@ std::optional<Error> write_program(const std::string &out, std::span<const uint8
             error.message;
         return error;
     }
-    if (std::string error = write_file_atomically(out, *packed, true); !error.empty())
+    // A web page is a document, not a program to run.
+    if (std::string error = write_file_atomically(out, *packed, !is_web_page(player));
+        !error.empty())
         return Error{error};
     return std::nullopt;
 }
 
 int command_pack(const std::vector<std::string> &argv) {
-    Arguments args("pack", "PLAYER MOVIE -o OUT [--title TEXT]",
-                   "Makes a self-playing program: copies the player template PLAYER (kmovsp or\n"
-                   "kmovsp.exe, or a packed program, whose movie is replaced), appends MOVIE and\n"
-                   "writes the movie's offset, checksum and the window title into its startup\n"
-                   "block.",
-                   {{"o", true, "the program to write", "OUT"},
-                    {"output", true, "same as -o", "OUT"},
-                    title_option()});
+    std::vector<Arguments::Option> options = {{"o", true, "the program to write", "OUT"},
+                                              {"output", true, "same as -o", "OUT"},
+                                              title_option()};
+    for (const Arguments::Option &option : branding_options())
+        options.push_back(option);
+    Arguments args("pack", "PLAYER MOVIE -o OUT [--title TEXT] [--icon FILE] [--version-info TEXT]",
+                   "Makes a self-playing program: copies the player template PLAYER (kmovsp,\n"
+                   "kmovsp.exe or the web page kmovsp.html, or a packed program, whose movie is\n"
+                   "replaced), appends MOVIE and writes the movie's offset, checksum and the\n"
+                   "window title into its startup block. --icon replaces the icon of either\n"
+                   "program; --version-info the Windows program's version resource (its\n"
+                   "Description defaults to the title).",
+                   options);
     if (int code = parse(args, argv, 2, "pack"); code >= 0)
         return code;
     std::string out = args.value("o", args.value("output"));
@@ -79,9 +115,15 @@ int command_pack(const std::vector<std::string> &argv) {
 
     if (std::optional<Error> error = refuse_output_over_input({out}, args.positional()))
         return report("pack", *error);
+    Expected<Branding> branding = parse_branding(args, out);
+    if (!branding)
+        return report("pack", branding.error());
     Expected<std::vector<uint8_t>> player = read_whole_file(args.positional()[0]);
     if (!player)
         return report("pack", player.error());
+    player = brand_program(*player, *branding);
+    if (!player)
+        return report("pack", {args.positional()[0] + ": " + player.error().message});
     Expected<std::vector<uint8_t>> movie = read_whole_file(args.positional()[1]);
     if (!movie)
         return report("pack", movie.error());
@@ -143,6 +185,10 @@ int command_verify(const std::vector<std::string> &argv) {
         return report("verify", {path + ": " + message});
     std::fprintf(stderr, "%s\n", message.c_str());
     Expected<StartupInfo> startup = find_startup_block(*program);
+    // A web page's player checks the movie inside it as its whole file.
+    const bool page = is_web_page(*program);
+    if (page)
+        *program = read_web_page(*program)->file;
     const IntegrityCheck check = check_integrity(*program, *startup);
     char sums[96];
     std::snprintf(sums, sizeof sums,
@@ -153,6 +199,8 @@ int command_verify(const std::vector<std::string> &argv) {
     if (offset >= program->size()) {
         reason += "; the file ends at byte " + std::to_string(program->size()) +
                   ", before the movie's offset " + std::to_string(offset) + " (cut short)";
+    } else if (page) {
+        reason += " (changed after it was packed)";
     } else if (Expected<MovieLocation> location = locate_movie(path, offset); location) {
         report_player_errors("verify");
         Expected<MovieSummary> summary = inspect_movie(*location, false);

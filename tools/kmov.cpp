@@ -1,5 +1,6 @@
 // kmov: makes, packs, inspects and extracts self-playing movies.
 #include "commands.h"
+#include "kmov_version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@ const std::vector<Command> &commands() {
         {"pack", "append a movie to a player template: a self-playing program", command_pack},
         {"make", "encode and pack in one step: a self-playing program", command_make},
         {"verify", "check a self-playing program as the player does", command_verify},
+        {"play", "play a movie or a packed program in the Linux player's window", command_play},
         {"info", "show a movie's header, palette, records and problems", command_info},
         {"frames", "extract the frames the player presents", command_frames},
         {"audio", "extract the sound the player plays", command_audio},
@@ -41,7 +43,7 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("kmov 0.1.0\n");
+        std::printf("kmov %s\n", KMOV_VERSION);
         return 0;
     }
     std::vector<std::string> args(argv + 2, argv + argc);

@@ -1,4 +1,5 @@
 #include "movie_input.h"
+#include "web_page.h"
 
 #include "packer.h"
 #include "player_harness.h"
@@ -39,7 +40,8 @@ Expected<MovieLocation> locate_movie(const std::string &path, std::optional<uint
     if (!bytes)
         return bytes.error();
     Expected<StartupInfo> startup = find_startup_block(*bytes);
-    if (startup && startup->packed) {
+    // A web page carries its movie as base64, which is not read from here.
+    if (startup && startup->packed && !is_web_page(*bytes)) {
         location.offset = startup->block.movie_offset;
         location.packed = true;
         location.integrity = check_integrity(*bytes, *startup);

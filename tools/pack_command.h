@@ -3,12 +3,14 @@
 #ifndef KMOV_TOOLS_PACK_COMMAND_H
 #define KMOV_TOOLS_PACK_COMMAND_H
 
+#include "branding.h"
 #include "cli.h"
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace kmov {
 
@@ -18,6 +20,24 @@ Arguments::Option title_option();
 // The window title in code page 932: --title's text, else OUT's file name
 // without its extension.
 Expected<std::string> program_title(const Arguments &args, const std::string &out);
+
+// --icon FILE and --version-info TEXT, as both commands take them.
+std::vector<Arguments::Option> branding_options();
+
+// The icon and version they ask for: the picture read and checked, the
+// version text parsed (its description defaulting to the title, in UTF-8).
+Expected<Branding> parse_branding(const Arguments &args, const std::string &out);
+
+// Where the player template for a program named `out` was found (empty
+// when nowhere: the Windows one for a name ending in .exe), and the places
+// tried before: KMOV_PLAYER (KMOV_PLAYER_EXE), kmov's own folder,
+// ../share/kmov/ from it, the build tree.
+struct PlayerSearch {
+    std::string found;
+    std::string variable; // the environment variable that named it, if one did
+    std::vector<std::string> tried;
+};
+PlayerSearch find_player_template(const std::string &out);
 
 // Appends `movie` to the template `player` (replacing a packed program's
 // movie), writes the startup block and writes the program to `out`

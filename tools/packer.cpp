@@ -1,4 +1,5 @@
 #include "packer.h"
+#include "web_page.h"
 
 #include "app/integrity.h"
 #include "player/movie_format.h"
@@ -53,7 +54,25 @@ uint32_t movie_checksum(std::span<const uint8_t> bytes) {
     return sum;
 }
 
+// A web page's block and movie are base64 in elements of their own: the
+// movie is the program file the page lays out for the player.
+static Expected<StartupInfo> web_page_startup_block(std::span<const uint8_t> page,
+                                                    std::vector<uint8_t> *file) {
+    Expected<WebProgram> program = read_web_page(page);
+    if (!program)
+        return program.error();
+    StartupInfo info;
+    info.block_offset = program->block_offset;
+    info.block = program->block;
+    info.packed = has_magic_at(program->file, info.block.movie_offset);
+    if (file != nullptr)
+        *file = std::move(program->file);
+    return info;
+}
+
 Expected<StartupInfo> find_startup_block(std::span<const uint8_t> program) {
+    if (is_web_page(program))
+        return web_page_startup_block(program, nullptr);
     std::vector<size_t> found = find_markers(program, program.size());
     if (found.empty())
         return Error{"no startup block: not a kmov player template"};
@@ -86,6 +105,8 @@ Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
                      " bytes; at most 255 fit"};
     if (!has_magic_at(movie, 0))
         return Error{"not a kmov movie"};
+    if (is_web_page(program))
+        return pack_web_page(program, movie, title_cp932);
     Expected<StartupInfo> info = find_startup_block(program);
     if (!info)
         return info.error();
@@ -111,7 +132,13 @@ IntegrityCheck check_integrity(std::span<const uint8_t> program, const StartupIn
 }
 
 Expected<StartupInfo> verify_program(std::span<const uint8_t> program) {
-    Expected<StartupInfo> startup = find_startup_block(program);
+    // A web page is checked over the program file it lays out: its movie.
+    std::vector<uint8_t> page_file;
+    const bool page = is_web_page(program);
+    Expected<StartupInfo> startup =
+        page ? web_page_startup_block(program, &page_file) : find_startup_block(program);
+    if (page)
+        program = page_file;
     if (!startup)
         return startup;
     if (!check_integrity(program, *startup).matches())

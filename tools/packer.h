@@ -25,7 +25,8 @@ struct StartupInfo {
 
 // Finds the one startup block in a player template or packed program. A
 // file with none, or (in its image, in front of a packed movie) more than
-// one, is refused.
+// one, is refused. For a web page (web_page.h) it is the page's block, and
+// `packed` says whether its movie is there.
 Expected<StartupInfo> find_startup_block(std::span<const uint8_t> program);
 
 // The movie checksum over whole little-endian words; 1 to 3 trailing bytes
@@ -35,7 +36,8 @@ uint32_t movie_checksum(std::span<const uint8_t> bytes);
 // The template's image followed by the movie, with the block written:
 // movie_offset = the image's length, movie_checksum over the movie, and the
 // title (code page 932, at most 255 bytes). Packing a packed program
-// replaces its movie.
+// replaces its movie. A web page takes the movie and block in its elements
+// (pack_web_page).
 Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
                                           std::span<const uint8_t> movie,
                                           const std::string &title_cp932);
@@ -58,7 +60,7 @@ IntegrityCheck check_integrity(std::span<const uint8_t> program, const StartupIn
 
 // Checks a program as the player does at start: the checksum of every whole
 // word from movie_offset to the end against the block's, then the movie's
-// magic at movie_offset. Errors: find_startup_block's,
+// magic at movie_offset; a web page over its movie. Errors: find_startup_block's,
 // VERIFY_CHECKSUM_MESSAGE, or VERIFY_NOT_A_MOVIE.
 Expected<StartupInfo> verify_program(std::span<const uint8_t> program);
 

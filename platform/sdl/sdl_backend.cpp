@@ -143,6 +143,46 @@ void apply_icon(SdlWindow *data) {
     data->icon = fallback.empty() ? argb : nullptr;
 }
 
+// How many screen pixels each client pixel takes on a side: 1, or what
+// KMOV_PLAYER_SCALE asks for (2 to 8; `kmov play --scale N` sets it). The
+// program sees its client area at its own size; only the SDL window, the
+// drawing (nearest neighbour) and the mouse positions are scaled.
+enum { MAX_WINDOW_SCALE = 8 };
+int window_scale() {
+    static int scale = 0;
+    if (scale == 0) {
+        const char *asked = getenv("KMOV_PLAYER_SCALE");
+        int value = asked != nullptr ? atoi(asked) : 1;
+        scale = value >= 1 && value <= MAX_WINDOW_SCALE ? value : 1;
+    }
+    return scale;
+}
+
+// present() for a scaled window: each kept pixel drawn as a scale x scale
+// block, a row at a time.
+void present_scaled(SdlWindow *data, SDL_Surface *surface, int x, int y, int width, int height,
+                    int scale) {
+    std::vector<uint32_t> row(static_cast<size_t>(width) * scale);
+    for (int source_y = y; source_y < y + height; source_y++) {
+        const uint32_t *src = data->pixels.data() + static_cast<size_t>(source_y) * data->width;
+        for (int i = 0; i < width * scale; i++)
+            row[static_cast<size_t>(i)] = src[x + i / scale];
+        for (int copy = 0; copy < scale; copy++) {
+            int target_y = source_y * scale + copy;
+            int target_width = width * scale;
+            if (target_y >= surface->h || x * scale >= surface->w)
+                return;
+            if (x * scale + target_width > surface->w)
+                target_width = surface->w - x * scale;
+            uint8_t *dst = static_cast<uint8_t *>(surface->pixels) +
+                           static_cast<size_t>(target_y) * surface->pitch +
+                           static_cast<size_t>(x) * scale * surface->format->BytesPerPixel;
+            SDL_ConvertPixels(target_width, 1, SDL_PIXELFORMAT_RGB888, row.data(), target_width * 4,
+                              surface->format->format, dst, surface->pitch);
+        }
+    }
+}
+
 // Copies a rectangle of the kept pixels onto the window. The rectangle is
 // already clipped to the client area.
 void present(SdlWindow *data, int x, int y, int width, int height) {
@@ -151,6 +191,16 @@ void present(SdlWindow *data, int x, int y, int width, int height) {
     SDL_Surface *surface = SDL_GetWindowSurface(data->window);
     if (surface == nullptr)
         return;
+    if (const int scale = window_scale(); scale > 1) {
+        if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0)
+            return;
+        present_scaled(data, surface, x, y, width, height, scale);
+        if (SDL_MUSTLOCK(surface))
+            SDL_UnlockSurface(surface);
+        SDL_Rect rect = {x * scale, y * scale, width * scale, height * scale};
+        SDL_UpdateWindowSurfaceRects(data->window, &rect, 1);
+        return;
+    }
     if (x + width > surface->w)
         width = surface->w - x;
     if (y + height > surface->h)
@@ -219,7 +269,7 @@ void handle_event(const SDL_Event &event) {
             return;
         // Every press is one WM_LBUTTONDOWN: the second press of a double
         // click too, since the window class asks for no double clicks.
-        LPARAM where = MAKELPARAM(event.button.x, event.button.y);
+        LPARAM where = MAKELPARAM(event.button.x / window_scale(), event.button.y / window_scale());
         if (event.type == SDL_MOUSEBUTTONDOWN)
             platform_post_message(window, WM_LBUTTONDOWN, MK_LBUTTON, where);
         else
@@ -419,8 +469,9 @@ int backend_window_created(HWND window) {
     int height = at_least_one(record->client_height);
     // Fixed size (not resizable, and no maximize offered), hidden until
     // ShowWindow.
-    data->window = SDL_CreateWindow(to_utf8(record->title).c_str(), client_x(record),
-                                    client_y(record), width, height, SDL_WINDOW_HIDDEN);
+    data->window =
+        SDL_CreateWindow(to_utf8(record->title).c_str(), client_x(record), client_y(record),
+                         width * window_scale(), height * window_scale(), SDL_WINDOW_HIDDEN);
     if (data->window == nullptr) {
         fprintf(stderr, "kmov: cannot open a window: %s\n", SDL_GetError());
         fflush(stderr);
@@ -449,7 +500,7 @@ void backend_window_changed(HWND window) {
     int width = at_least_one(record->client_width);
     int height = at_least_one(record->client_height);
     if (width != data->width || height != data->height) {
-        SDL_SetWindowSize(data->window, width, height);
+        SDL_SetWindowSize(data->window, width * window_scale(), height * window_scale());
         resize_pixels(data, width, height);
     }
     if (record->outer.left != data->outer.left || record->outer.top != data->outer.top)
