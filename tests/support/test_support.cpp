@@ -48,9 +48,10 @@ std::string checksum(const void *data, size_t size, int digits) {
     uint64_t hash = 0xcbf29ce484222325ull;
     for (size_t i = 0; i < size; i++)
         hash = (hash ^ bytes[i]) * 0x100000001b3ull;
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-    return std::string(text + 16 - digits);
+    std::string text(16, '0');
+    for (int i = 15; i >= 0; i--, hash >>= 4)
+        text[static_cast<size_t>(i)] = "0123456789abcdef"[hash & 15];
+    return text.substr(static_cast<size_t>(16 - digits));
 }
 
 std::vector<uint8_t> counting_bytes(size_t count) {
