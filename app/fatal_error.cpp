@@ -47,6 +47,33 @@ void fatal_error(const char *format, ...) {
     va_start(arguments, format);
     fatal_error_format(fatal_error_text, sizeof fatal_error_text, format, arguments);
     va_end(arguments);
-    MessageBoxA(NULL, fatal_error_text, "Error", MB_SETFOREGROUND | MB_TASKMODAL | MB_ICONERROR);
+    // Code page 932 never takes more UTF-16 units than bytes.
+    static WCHAR text[FATAL_ERROR_TEXT_SIZE];
+    static const WCHAR title[] = {'E', 'r', 'r', 'o', 'r', 0};
+    if (MultiByteToWideChar(MESSAGE_CODE_PAGE, 0, fatal_error_text, -1, text,
+                            FATAL_ERROR_TEXT_SIZE) == 0)
+        text[0] = 0;
+    MessageBoxW(NULL, text, title, MB_SETFOREGROUND | MB_TASKMODAL | MB_ICONERROR);
     exit(1);
+}
+
+void fatal_error_file_name(const WCHAR *name, char *out, int size) {
+    out[0] = 0;
+    if (name == NULL)
+        return;
+    int full = 0;
+    while (name[full] != 0)
+        full++;
+    // A name too long for `out` is cut by whole characters until it fits
+    // (never between the two halves of a surrogate pair).
+    for (int length = full; length > 0; length--) {
+        if (length < full && (name[length - 1] & 0xFC00) == 0xD800)
+            continue;
+        int written =
+            WideCharToMultiByte(MESSAGE_CODE_PAGE, 0, name, length, out, size - 1, NULL, NULL);
+        if (written > 0) {
+            out[written] = 0;
+            return;
+        }
+    }
 }

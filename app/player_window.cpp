@@ -43,8 +43,30 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     return 0;
 }
 
+// The class name as the wide calls take it.
+static const WCHAR player_window_class[] = {'k', 'M', 'o', 'v', 'S', 'P', 'W', 'n', 'd', 0};
+
+void startup_title_wide(const char *title, size_t size, WCHAR *out) {
+    // At most size - 1 bytes: a block whose title lacks its terminator
+    // still converts within `out`.
+    size_t length = 0;
+    while (length + 1 < size && title[length] != 0)
+        length++;
+    UINT code_page = MESSAGE_CODE_PAGE;
+    if (length >= UTF8_MARK_SIZE && memcmp(title, UTF8_MARK, UTF8_MARK_SIZE) == 0) {
+        code_page = CP_UTF8;
+        title += UTF8_MARK_SIZE;
+        length -= UTF8_MARK_SIZE;
+    }
+    // Neither code page takes more UTF-16 units than bytes, so `size` units
+    // hold the text and its terminator.
+    int units =
+        length == 0 ? 0 : MultiByteToWideChar(code_page, 0, title, (int)length, out, (int)size - 1);
+    out[units > 0 ? units : 0] = 0;
+}
+
 int create_player_window(void) {
-    WNDCLASSEXA window_class;
+    WNDCLASSEXW window_class;
     memset(&window_class, 0, sizeof window_class);
     window_class.cbSize = sizeof window_class;
     window_class.style = 0; // no CS_DBLCLKS: a double click is two clicks
@@ -53,16 +75,20 @@ int create_player_window(void) {
     window_class.hIcon = LoadIconA(instance_handle, MAKEINTRESOURCEA(PLAYER_ICON));
     window_class.hCursor = LoadCursorA(NULL, IDC_ARROW);
     window_class.hbrBackground = (HBRUSH)GetStockObject(BLACK_BRUSH);
-    window_class.lpszClassName = PLAYER_WINDOW_CLASS;
+    window_class.lpszClassName = player_window_class;
     window_class.hIconSm = (HICON)LoadImageA(instance_handle, MAKEINTRESOURCEA(PLAYER_ICON),
                                              IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                              GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
-    if (RegisterClassExA(&window_class) == 0)
+    if (RegisterClassExW(&window_class) == 0)
         fatal_error("ﾘｿｰｽが足りません (RegisterClassEx %d)", (int)GetLastError());
 
-    player_window = CreateWindowExA(0, PLAYER_WINDOW_CLASS, startup_block.window_title,
-                                    WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT,
-                                    CW_USEDEFAULT, 640, 480, NULL, NULL, instance_handle, NULL);
+    // The title through the wide call, so that it reads as stored whatever
+    // the system's code page.
+    static WCHAR title[STARTUP_TITLE_SIZE];
+    startup_title_wide(startup_block.window_title, sizeof startup_block.window_title, title);
+    player_window =
+        CreateWindowExW(0, player_window_class, title, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                        CW_USEDEFAULT, CW_USEDEFAULT, 640, 480, NULL, NULL, instance_handle, NULL);
     if (player_window == NULL)
         fatal_error("ﾘｿｰｽが足りません (CreateWindow %d)", (int)GetLastError());
 
@@ -83,13 +109,16 @@ int create_player_window(void) {
 }
 
 int open_own_movie(void) {
-    char path[MODULE_PATH_SIZE];
+    // The wide path, so that a program under any name and in any folder
+    // opens whatever the system's code page. A path longer than the buffer
+    // comes back cut short, and then does not open.
+    static WCHAR path[MODULE_PATH_SIZE];
     path[0] = 0;
-    GetModuleFileNameA(NULL, path, sizeof path);
-    path[sizeof path - 1] = 0;
+    GetModuleFileNameW(NULL, path, MODULE_PATH_SIZE);
+    path[MODULE_PATH_SIZE - 1] = 0;
     verify_movie_checksum(path);
-    return player_open(path, player_window, -1, -1, WAVE_MAPPER,
-                       (int32_t)startup_block.movie_offset, make_window_palette) != 0;
+    return player_open_wide(path, player_window, -1, -1, WAVE_MAPPER,
+                            (int32_t)startup_block.movie_offset, make_window_palette) != 0;
 }
 
 HPALETTE make_window_palette(void) {
@@ -151,7 +180,7 @@ LRESULT CALLBACK player_window_proc(HWND window, UINT message, WPARAM wparam, LP
         GetClientRect(window, &client);
         FillRect(dc, &client, (HBRUSH)GetStockObject(BLACK_BRUSH));
         ReleaseDC(window, dc);
-        return DefWindowProcA(window, message, wparam, lparam);
+        return DefWindowProcW(window, message, wparam, lparam);
     }
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -168,6 +197,6 @@ LRESULT CALLBACK player_window_proc(HWND window, UINT message, WPARAM wparam, LP
         realize_window_palette(window, TRUE);
         return 0;
     default:
-        return DefWindowProcA(window, message, wparam, lparam);
+        return DefWindowProcW(window, message, wparam, lparam);
     }
 }

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <stddef.h>
+
 enum {
     PLAYER_ICON = 101, // icon group: the class's large and small icon
     WINDOW_BITMAP_INFO_SIZE = PLAYER_BITMAP_INFO_SIZE, // the player's header and colour table
@@ -33,6 +35,13 @@ int open_own_movie(void);
 // The palette callback handed to player_open: builds window_palette from a
 // copy of the player's bitmap header and colour table.
 HPALETTE make_window_palette(void);
+
+// The window title stored in the `size` bytes of `title` as UTF-16 in
+// `out`, which has room for `size` units: UTF-8 behind UTF8_MARK, else code
+// page 932. It ends at the first NUL or after size - 1 bytes. Bytes that
+// are not text in their code page come out as the conversion's
+// replacement character.
+void startup_title_wide(const char *title, size_t size, WCHAR *out);
 
 LRESULT CALLBACK player_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 

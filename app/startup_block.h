@@ -16,11 +16,17 @@ enum {
 // block. Nothing else in the program holds them.
 #define STARTUP_MARKER "\x7fkMovSP-startup" // 15 bytes and the terminator
 
+// The mark in front of a window title stored as UTF-8 (a byte-order mark);
+// a title without it is code page 932, in which these bytes are no
+// character.
+#define UTF8_MARK "\xEF\xBB\xBF"
+enum { UTF8_MARK_SIZE = 3 };
+
 // Little-endian on every target this program has.
 typedef struct StartupBlock {
     uint32_t movie_offset;   // file offset of the movie: the length of the image before it
     uint32_t movie_checksum; // verify_movie_checksum's sum over the movie
-    char window_title[STARTUP_TITLE_SIZE]; // code page 932 caption
+    char window_title[STARTUP_TITLE_SIZE]; // caption: code page 932, or UTF8_MARK + UTF-8
 } StartupBlock;
 
 typedef struct StartupRecord {

@@ -11,6 +11,7 @@
 #include "movie_writer.h"
 #include "packer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -100,6 +101,25 @@ Bytes template_program(uint32_t seed, size_t before, size_t after) {
     bytes.resize(bytes.size() + STARTUP_BLOCK_SIZE, 0);
     for (size_t i = 0; i < after; i++)
         bytes.push_back(static_cast<uint8_t>(random() & 0x7F));
+    return bytes;
+}
+
+// A template that is a Windows program in outline: MZ, the PE signature
+// and a PE32 optional header with 16 directory entries, then the block.
+Bytes pe_template_program(uint32_t seed) {
+    Bytes bytes = template_program(seed, 0x200, 300);
+    std::fill(bytes.begin(), bytes.begin() + 0x200, 0);
+    auto put = [&](size_t at, uint32_t value, int width) {
+        for (int i = 0; i < width; i++)
+            bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    put(0x3C, 0x80, 4);
+    put(0x80, 0x00004550, 4); // "PE\0\0"
+    put(0x80 + 20, 0xE0, 2);  // SizeOfOptionalHeader
+    put(0x98, 0x10B, 2);      // PE32
+    put(0x98 + 92, 16, 4);    // NumberOfRvaAndSizes
     return bytes;
 }
 
@@ -227,6 +247,23 @@ int main(int argc, char **argv) {
     twice.insert(twice.end(), second.begin(), second.end());
     seed("startup", "two-blocks", twice);
     seed("startup", "no-block", Bytes(600, 0x41));
+    // A Windows template, packed, and signed in outline: zeros to a multiple
+    // of 8 and a certificate table named by the security entry.
+    const Bytes pe = pe_template_program(6);
+    seed("startup", "pe-template", pe);
+    if (kmov::Expected<Bytes> pe_packed = kmov::pack_movie(pe, movie, "seed"); pe_packed) {
+        seed("startup", "pe-packed", *pe_packed);
+        Bytes signed_program = *pe_packed;
+        const size_t entry = 0x98 + 96 + 4 * 8;
+        uint32_t table = static_cast<uint32_t>(signed_program.size());
+        for (int i = 0; i < 4; i++) {
+            signed_program[entry + static_cast<size_t>(i)] = static_cast<uint8_t>(table >> (8 * i));
+            signed_program[entry + 4 + static_cast<size_t>(i)] =
+                static_cast<uint8_t>(64 >> (8 * i));
+        }
+        signed_program.resize(signed_program.size() + 64, 0x30);
+        seed("startup", "pe-signed", signed_program);
+    }
     kmov::Expected<Bytes> packed = kmov::pack_movie(plain, movie, "seed");
     if (packed) {
         seed("startup", "packed", *packed);

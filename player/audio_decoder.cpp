@@ -7,6 +7,7 @@
 
 #include "../app/fatal_error.h"
 #include "../stream/prefetch_ring.h"
+#include "player_internal.h"
 #include "player_state.h"
 
 #include <stdlib.h>
@@ -31,6 +32,8 @@ enum {
     SAMPLE_BYTES = 2,
     BLOCK_SAMPLES_MASK = 0xFFFF, // the low 16 bits of an "adat" param
     CLOSE_WAIT_MS = 50,          // lets the device return its buffers after the reset
+    WAVE_WAIT_LIMIT_MS = 3000,   // the longest a block waits for a buffer
+    WAVE_WAIT_LOOK_MS = 50,      // how often a waiting block looks at the device's position
 };
 
 // The whole pool (headers and sample memory) is kept below this: a header
@@ -53,6 +56,7 @@ int wave_output_open(unsigned wave_device, int32_t sample_rate, int32_t bits_per
     wave_headers = NULL;
     wave_header_count = 0;
     delta_table = NULL;
+    wave_sample_rate = sample_rate;
     waveOutOpen(&wave_out, wave_device, &format, 0, 0, CALLBACK_NULL);
     if (wave_out == NULL)
         return 1;
@@ -114,6 +118,36 @@ static WAVEHDR *free_buffer(void) {
     return NULL;
 }
 
+int wave_output_busy(void) {
+    for (int32_t i = 0; i < wave_header_count; i++)
+        if (!(__atomic_load_n(&wave_headers[i].dwFlags, __ATOMIC_ACQUIRE) & WHDR_DONE))
+            return 1;
+    return 0;
+}
+
+// Waits for the device to return a buffer, while it plays. Dropping the
+// block instead would lose its sound for good. The done marks are read
+// every millisecond; the device's position, which may cost a call into
+// the audio system's own thread, only now and then.
+static WAVEHDR *wait_for_buffer(void) {
+    uint32_t start = timeGetTime();
+    uint32_t looked = start;
+    for (;;) {
+        WAVEHDR *header = free_buffer();
+        if (header != NULL)
+            return header;
+        uint32_t now = timeGetTime();
+        if (now - start >= WAVE_WAIT_LIMIT_MS)
+            return NULL;
+        if (now - looked >= WAVE_WAIT_LOOK_MS) {
+            looked = now;
+            if (player_sound_stalled(now))
+                return NULL;
+        }
+        Sleep(1);
+    }
+}
+
 // The payload bytes at hand, as in the video decoder: a contiguous piece
 // taken from the ring and counted off current_length; zeros once the
 // payload or the stream is used up.
@@ -149,6 +183,8 @@ void decode_audio_block(void) {
     // The code width follows the table, so a code never indexes past it.
     int bits = delta_table == delta_table_16 ? 4 : delta_table == delta_table_64 ? 6 : 0;
     WAVEHDR *header = wave_out != NULL && bits != 0 ? free_buffer() : NULL;
+    if (header == NULL && wave_out != NULL && bits != 0 && sound_sync)
+        header = wait_for_buffer();
     if (header == NULL) {
         skip_payload();
         return;
@@ -193,6 +229,7 @@ void decode_audio_block(void) {
             out[produced++] = (int16_t)value;
     }
     skip_payload();
+    player_sound_block_coming();
     waveOutWrite(wave_out, header, sizeof(WAVEHDR));
 }
 
@@ -215,4 +252,5 @@ void wave_output_close(void) {
     wave_header_count = 0;
     waveOutClose(wave_out);
     wave_out = NULL;
+    sound_sync = 0;
 }

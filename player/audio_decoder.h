@@ -19,10 +19,17 @@ int wave_output_open(unsigned wave_device, int32_t sample_rate, int32_t bits_per
                      int32_t samples_per_buffer, int32_t buffer_pairs);
 
 // Decodes the pending "adat" record into the first free buffer and queues
-// it, or skips the payload when there is no device, no free buffer or no
-// delta table. On return current_length is 0 and the ring stands behind the
-// payload.
+// it, or skips the payload when there is no device or no delta table. While
+// the clock follows a started device, a block that finds every buffer
+// queued waits (sleeping 1 ms at a time) until the device returns one; only
+// a device that stops playing for 3 s, or one never started, leaves the
+// block without a buffer, and then it is skipped. On return current_length is 0 and the ring stands
+// behind the payload.
 void decode_audio_block(void);
+
+// Non-zero while a written buffer has not yet been played (the device has
+// sound to play).
+int wave_output_busy(void);
 
 // Resets the device, waits 50 ms, unprepares and frees the buffers and
 // closes the device; nothing when wave_out is null.

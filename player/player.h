@@ -20,6 +20,10 @@ enum {
 // failure (with everything released). Closes an open movie first.
 int player_open(const char *file_name, HWND window, int x, int y, unsigned wave_device,
                 int32_t movie_offset, PaletteCallback palette_callback);
+// The same for a wide (UTF-16) path, opened through CreateFileW: what the
+// program uses for its own file, whose name may hold any character.
+int player_open_wide(const WCHAR *file_name, HWND window, int x, int y, unsigned wave_device,
+                     int32_t movie_offset, PaletteCallback palette_callback);
 
 // Stops playback and releases everything, in the order: sound, ring,
 // memory DC, bitmap, bitmap header, byte source.

@@ -74,12 +74,35 @@ void player_read_record_header(void) {
     }
 }
 
+// player_open and player_open_wide once the source is open (or failed to
+// open, with its message shown); `file_name` names the file in messages.
+static int player_open_source(ByteSource *source, const char *file_name, HWND window, int x, int y,
+                              unsigned wave_device, int32_t movie_offset,
+                              PaletteCallback palette_callback);
+
 int player_open(const char *file_name, HWND window, int x, int y, unsigned wave_device,
                 int32_t movie_offset, PaletteCallback palette_callback) {
     if (is_open)
         player_close();
+    return player_open_source(source_open(file_name), file_name, window, x, y, wave_device,
+                              movie_offset, palette_callback);
+}
 
-    movie_source = source_open(file_name);
+int player_open_wide(const WCHAR *file_name, HWND window, int x, int y, unsigned wave_device,
+                     int32_t movie_offset, PaletteCallback palette_callback) {
+    if (is_open)
+        player_close();
+    ByteSource *source = source_open_wide(file_name);
+    static char name[SOURCE_NAME_BYTES];
+    fatal_error_file_name(file_name, name, (int)sizeof name);
+    return player_open_source(source, name, window, x, y, wave_device, movie_offset,
+                              palette_callback);
+}
+
+static int player_open_source(ByteSource *source, const char *file_name, HWND window, int x, int y,
+                              unsigned wave_device, int32_t movie_offset,
+                              PaletteCallback palette_callback) {
+    movie_source = source;
     if (movie_source == NULL)
         return 0;
     movie_base = movie_offset;

@@ -30,6 +30,14 @@ WAVEHDR *wave_headers;
 int32_t wave_header_count;
 int32_t wave_buffer_samples;
 const int16_t *delta_table;
+int32_t wave_sample_rate;
+
+int sound_sync;
+int sound_started;
+uint32_t sound_anchor_time;
+uint32_t sound_anchor_position;
+uint32_t sound_last_position;
+uint32_t sound_moved_time;
 
 uint32_t kmov_cmd;
 uint32_t current_delay;

@@ -49,6 +49,17 @@ extern WAVEHDR *wave_headers;       // wave_header_count headers, or null
 extern int32_t wave_header_count;   // 2 x buffer_pairs
 extern int32_t wave_buffer_samples; // samples_per_buffer: what each buffer holds
 extern const int16_t *delta_table;  // delta_table_16 (ldp 4) or delta_table_64 (ldp 6)
+extern int32_t wave_sample_rate;    // samples per second of the open device
+
+// ---- Pictures following the sound (player_follow_sound anchors; the tick
+// and decode_audio_block read) ---------------------------------------------------
+
+extern int sound_sync;                 // the clock follows the device's position
+extern int sound_started;              // the device has played since the anchor
+extern uint32_t sound_anchor_time;     // clock time at which the anchor sample is due
+extern uint32_t sound_anchor_position; // device position (samples) of the anchor
+extern uint32_t sound_last_position;   // the position last read
+extern uint32_t sound_moved_time;      // clock time the position was last seen to move
 
 // ---- The pending record (every record-header read; the decoders count
 // current_length down) -----------------------------------------------------------

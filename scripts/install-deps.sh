@@ -17,6 +17,7 @@ test_packages=(
     xvfb xdotool x11-utils imagemagick openbox
     fonts-vlgothic xfonts-base xfonts-intl-japanese locales
     ffmpeg
+    pulseaudio pulseaudio-utils espeak-ng python3-numpy
     icoutils osslsigncode openssl dpkg-dev
     emscripten chromium
 )

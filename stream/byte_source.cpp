@@ -5,6 +5,24 @@
 #include <stdlib.h>
 #include <string.h>
 
+// The rest of an open once the file is open: the size, the buffer and the
+// refill operation. Returns null (the file closed, the record freed) when
+// the buffer cannot be had.
+static ByteSource *source_attach(ByteSource *source, HANDLE handle) {
+    source->handle = handle;
+    source->size = (int32_t)GetFileSize(handle, NULL);
+    source->capacity = SOURCE_CAPACITY;
+    source->buffer = (unsigned char *)malloc(SOURCE_CAPACITY);
+    if (source->buffer == NULL) {
+        fatal_error("memory insufficient");
+        CloseHandle(handle);
+        free(source);
+        return NULL;
+    }
+    source->refill = source_refill;
+    return source;
+}
+
 ByteSource *source_open(const char *file_name) {
     ByteSource *source = (ByteSource *)calloc(1, sizeof(ByteSource));
     if (source == NULL) {
@@ -18,18 +36,26 @@ ByteSource *source_open(const char *file_name) {
         free(source);
         return NULL;
     }
-    source->handle = handle;
-    source->size = (int32_t)GetFileSize(handle, NULL);
-    source->capacity = SOURCE_CAPACITY;
-    source->buffer = (unsigned char *)malloc(SOURCE_CAPACITY);
-    if (source->buffer == NULL) {
+    return source_attach(source, handle);
+}
+
+ByteSource *source_open_wide(const WCHAR *file_name) {
+    ByteSource *source = (ByteSource *)calloc(1, sizeof(ByteSource));
+    if (source == NULL) {
         fatal_error("memory insufficient");
-        CloseHandle(handle);
+        return NULL;
+    }
+    HANDLE handle = CreateFileW(file_name, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, NULL);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError(); // before the name's conversion can change it
+        static char name[SOURCE_NAME_BYTES];
+        fatal_error_file_name(file_name, name, (int)sizeof name);
+        fatal_error("%s: オープンできません (%d)", name, (int)code);
         free(source);
         return NULL;
     }
-    source->refill = source_refill;
-    return source;
+    return source_attach(source, handle);
 }
 
 int source_refill(ByteSource *source) {

@@ -13,6 +13,9 @@
 
 enum {
     SOURCE_CAPACITY = 0x8000, // bytes read from the file per refill
+    // Room for a wide file name of up to 1023 units as code page 932 bytes
+    // in a message.
+    SOURCE_NAME_BYTES = 2048,
 };
 
 typedef struct ByteSource ByteSource;
@@ -33,6 +36,12 @@ struct ByteSource {
 // On failure reports "%s: オープンできません (%d)" with the GetLastError code
 // and returns null (if fatal_error returns at all).
 ByteSource *source_open(const char *file_name);
+
+// The same for a wide (UTF-16) path, opened through CreateFileW: the
+// program's own path, which may hold any character whatever the system's
+// code page. The message names the file in code page 932 ('?' for what it
+// lacks).
+ByteSource *source_open_wide(const WCHAR *file_name);
 
 // Fills the buffer from the file; returns the count read. Reached only
 // through the `refill` field. Does nothing once at_end is set. A short read

@@ -143,6 +143,22 @@ TEST(ByteSourceDeath, AFileThatCannotBeOpenedIsNamedWithTheSystemCode) {
                 HasSubstr(missing_folder + ": オープンできません (3)\n"));
 }
 
+// The wide open (the program's own file) names the file in the message in
+// code page 932, whatever characters its path has.
+TEST(ByteSourceDeath, AWideNameIsNamedInCodePage932) {
+    std::filesystem::path temp = std::filesystem::temp_directory_path();
+    std::filesystem::path missing = temp / u"kmov-\u590F\u4F11\u307F" / "movie.exe"; // 夏休み
+    EXPECT_EXIT(source_open_wide(kmov::test::wide_path(missing).c_str()),
+                testing::ExitedWithCode(1),
+                testing::AllOf(HasSubstr("kmov-夏休み"), // this file's literals are 932
+                               HasSubstr("movie.exe: オープンできません (3)\n")));
+    TempFile file("movie", kmov::test::counting_bytes(100));
+    ByteSource *source = source_open_wide(file.w_str());
+    ASSERT_NE(source, nullptr);
+    EXPECT_EQ(source_read_be32(source), 0x00010203u);
+    source_close(source);
+}
+
 TEST(ByteSource, MessagesAreShiftJisBytes) {
     // The test file is compiled like the player, so its literals are code
     // page 932 too; pin the bytes themselves once.

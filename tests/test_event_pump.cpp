@@ -127,6 +127,84 @@ TEST_F(EventPump, BlocksOnlyWhenNothingWaitsNothingIsBusyAndWaitingIsAllowed) {
     }
 }
 
+// Events that ask to be woken: at clock 50 and 30, or 10 ms ago.
+int32_t wakes_at_50() {
+    log("w50@" + std::to_string(headless_time()));
+    event_wake_at(50);
+    return 1;
+}
+int32_t wakes_at_30() {
+    log("w30@" + std::to_string(headless_time()));
+    event_wake_at(30);
+    return 1;
+}
+int32_t wakes_in_the_past() {
+    log("past");
+    event_wake_at(headless_time() - 10);
+    return 1;
+}
+
+// A message that comes 5 ms into a timed wait.
+void message_after_5_ms(uint32_t) {
+    headless_advance_time(5);
+    post(1);
+}
+
+TEST_F(EventPump, WaitsUntilTheEarliestWakeTimeOrAMessage) {
+    struct Case {
+        const char *name;
+        std::vector<EventCallback> events;
+        int may_wait;
+        bool message_during_wait;
+        const char *happening;
+        uint32_t clock_after; // the clock starts at 20
+    };
+    const Case cases[] = {
+        {"sleeps until the time asked, then runs the events again",
+         {wakes_at_50},
+         1,
+         false,
+         "w50@20 w50@50",
+         50},
+        {"the earliest of two times",
+         {wakes_at_50, wakes_at_30},
+         1,
+         false,
+         "w50@20 w30@20 w50@30 w30@30",
+         30},
+        {"a message ends the wait early", {wakes_at_50}, 1, true, "w50@20 m1 w50@25", 25},
+        {"not without may_wait", {wakes_at_50}, 0, false, "w50@20", 20},
+        {"a busy event keeps the turn from waiting",
+         {wakes_at_50, busy_event},
+         1,
+         false,
+         "w50@20 busy",
+         20},
+        {"a time already reached: no wait", {wakes_in_the_past}, 1, false, "past", 20},
+        {"an idle event waits for a message as before",
+         {wakes_at_50, idle_event},
+         1,
+         false,
+         "w50@20 idle w50@50 idle",
+         50},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        headless_set_time(20);
+        for (EventCallback event : c.events)
+            event_register(event);
+        headless_set_timed_wait_hook(c.message_during_wait ? message_after_5_ms : nullptr);
+        EXPECT_EQ(pump_messages(c.may_wait), 1);
+        std::string joined;
+        for (const std::string &e : events)
+            joined += (joined.empty() ? "" : " ") + e;
+        EXPECT_EQ(joined, c.happening);
+        EXPECT_EQ(headless_time(), c.clock_after);
+        TearDown();
+        SetUp();
+    }
+}
+
 TEST_F(EventPump, QuitEndsTheTurnAndEveryLaterOne) {
     post(1);
     post(2);

@@ -2,6 +2,7 @@
 // transport, the dispatch and the sound path, seen through captured
 // presents and wave-out records.
 #include "app/event_pump.h"
+#include "player/audio_decoder.h"
 #include "player/movie_format.h"
 #include "player/player.h"
 #include "player/player_state.h"
@@ -376,6 +377,130 @@ TEST_F(Player, SoundLeadInAstaPauseAndRewind) {
     player_close();
     EXPECT_EQ(audio_running, 0);
     EXPECT_EQ(wave_out, nullptr);
+}
+
+// Sound at 8000 samples a second in blocks of 20 ms (160 samples), block k
+// beginning with delta_table_16[k % 15 + 1] so each can be told apart; the
+// lead-in blocks come before the first frame, "asta" right after it, and
+// one block behind each frame, so the sound is `lead_in` blocks ahead of
+// the frames shown every 20 ms.
+constexpr int SYNC_FRAMES = 10, BLOCK_SAMPLES = 160;
+
+MovieWriter sound_every_frame(int lead_in, int32_t buffer_pairs) {
+    MovieHeader h = header(SYNC_FRAMES);
+    h.sample_rate = 8000;
+    h.ldp = 4;
+    h.samples_per_buffer = BLOCK_SAMPLES;
+    h.buffer_pairs = buffer_pairs;
+    h.ring_size = 8192;
+    MovieWriter movie(h, kmov::test::test_palette());
+    int next_block = 0;
+    auto block = [&]() {
+        uint8_t code = static_cast<uint8_t>(next_block++ % 15 + 1);
+        std::vector<uint8_t> bytes(BLOCK_SAMPLES / 2, static_cast<uint8_t>(code << 4 | code));
+        movie.add(TAG_ADAT, 0, bytes, BLOCK_SAMPLES);
+    };
+    for (int i = 0; i < lead_in; i++)
+        block();
+    for (int f = 0; f < SYNC_FRAMES; f++) {
+        movie.frame(flat_frame(static_cast<uint8_t>(f + 1)), 0, f == 0 ? 0 : 20);
+        if (f == 0)
+            movie.add(TAG_ASTA, 0);
+        block();
+    }
+    movie.end(20);
+    return movie;
+}
+
+// The device position (samples) at each present.
+std::vector<uint32_t> positions_at_presents;
+void note_position(const HeadlessBlit &) {
+    MMTIME time{};
+    time.wType = TIME_SAMPLES;
+    waveOutGetPosition(wave_out, &time, sizeof time);
+    positions_at_presents.push_back(time.u.sample);
+}
+
+// Ends the wait for input of the turn in which playback ends.
+HWND waiting_window;
+void wake_with_a_message() {
+    PostMessageA(waiting_window, WM_USER, 0, 0);
+}
+
+// Plays as the program does, turning the pump with waiting allowed; the
+// headless clock moves only while the pump waits (or a block waits for a
+// buffer), so a pump that spun would never see the movie end.
+TEST_F(Player, PicturesFollowADeviceThatStartsLateAndNoBlockIsLost) {
+    struct Case {
+        const char *name;
+        uint32_t start_delay; // ms the device takes to begin after "asta"
+        int lead_in, buffer_pairs;
+        uint32_t shift; // how much later than scheduled frames 1 on are shown
+    };
+    const Case cases[] = {
+        {"a device that keeps up: the schedule as it stands", 0, 2, 2, 0},
+        {"half a second late: the frames wait for it", 500, 2, 2, 500},
+        {"late, and the lead-in fills the pool: blocks wait for buffers", 500, 2, 1, 500},
+        {"a second and a half late, blocks waiting all along", 1500, 2, 1, 1500},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        headless_set_audio_paced(1);
+        headless_set_audio_start_delay(c.start_delay);
+        positions_at_presents.clear();
+        headless_set_blit_hook(note_position);
+        waiting_window = window;
+        headless_set_wait_hook(wake_with_a_message);
+        open(sound_every_frame(c.lead_in, c.buffer_pairs));
+        player_play();
+        EXPECT_EQ(headless_timer_period(), 1u) << "the millisecond timer while playing";
+        for (int turns = 0; player_is_playing() && turns < 1000; turns++)
+            pump_messages(1);
+        ASSERT_FALSE(player_is_playing()) << "the movie did not end";
+        EXPECT_EQ(headless_timer_period(), 0u) << "ended with the playback";
+
+        std::vector<std::pair<int, uint32_t>> shown = presents();
+        ASSERT_EQ(shown.size(), static_cast<size_t>(SYNC_FRAMES));
+        for (int f = 1; f < SYNC_FRAMES; f++) {
+            EXPECT_EQ(shown[static_cast<size_t>(f)].first, f + 1);
+            EXPECT_EQ(shown[static_cast<size_t>(f)].second, 20u * f + c.shift) << "frame " << f;
+            // What the device has played when the frame is shown: the sound
+            // of its 20 ms, to the millisecond (8 samples).
+            EXPECT_NEAR(positions_at_presents[static_cast<size_t>(f)], BLOCK_SAMPLES * f, 8)
+                << "frame " << f;
+        }
+        // Every block written, in order, whole.
+        std::vector<int> blocks;
+        for (const HeadlessAudioEvent &event : headless_audio_events())
+            if (event.kind == HeadlessAudioEvent::WRITE) {
+                ASSERT_EQ(event.samples.size(), static_cast<size_t>(BLOCK_SAMPLES));
+                blocks.push_back(event.samples[0]);
+            }
+        ASSERT_EQ(blocks.size(), static_cast<size_t>(c.lead_in + SYNC_FRAMES));
+        for (size_t k = 0; k < blocks.size(); k++)
+            EXPECT_EQ(blocks[k], delta_table_16[k % 15 + 1]) << "block " << k;
+        headless_set_blit_hook(nullptr);
+    }
+}
+
+// A device that never plays: after 3 s the frames go on by the clock (the
+// blocks that find no buffer are skipped), and the movie ends.
+TEST_F(Player, ADeviceThatNeverPlaysHoldsThePicturesOnlyForAWhile) {
+    headless_set_audio_paced(1);
+    headless_set_audio_start_delay(1000000);
+    waiting_window = window;
+    headless_set_wait_hook(wake_with_a_message);
+    open(sound_every_frame(2, 2));
+    player_play();
+    for (int turns = 0; player_is_playing() && turns < 3000; turns++)
+        pump_messages(1);
+    ASSERT_FALSE(player_is_playing());
+    std::vector<std::pair<int, uint32_t>> shown = presents();
+    ASSERT_EQ(shown.size(), static_cast<size_t>(SYNC_FRAMES));
+    EXPECT_GE(shown[1].second, 3000u);
+    EXPECT_LE(shown.back().second, 3000u + 10 * 20 + 3000u);
 }
 
 TEST_F(Player, NoDeviceLeavesTheMovieSilent) {

@@ -12,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include "headless.h"
+#include "platform/core/core.h"
 
 #include <cstring>
+#include <filesystem>
 
 using kmov::MovieWriter;
 using kmov::test::TempFile;
@@ -186,6 +188,61 @@ void start_minimized() {
 
 TEST(ProgramDeath, AMinimizedStartStillPlays) {
     EXPECT_EXIT(start_minimized(), testing::ExitedWithCode(0), "");
+}
+
+// The program moved to `relative` (the system's bytes, folders made) in
+// its temporary folder, with the block's title bytes `title`; reports the
+// window's title (UTF-8) and whether it plays.
+void start_as(const std::string &relative, const std::string &title) {
+    program = new Program(movie_of_size(4, 2, 2));
+    std::filesystem::path path = program->file.folder() / relative;
+    std::filesystem::create_directories(path.parent_path());
+    std::filesystem::rename(program->file.path(), path);
+    headless_set_module_path(path.c_str());
+    std::memset(startup_block.window_title, 0, sizeof startup_block.window_title);
+    std::memcpy(startup_block.window_title, title.data(),
+                std::min(title.size(), sizeof startup_block.window_title));
+    instance_handle = nullptr;
+    show_command = SW_SHOWNORMAL;
+    create_player_window();
+    fprintf(stderr, "title [%s]\n", platform_window(player_window)->title);
+    exit(player_is_playing() ? 0 : 3);
+}
+
+// Any name in any folder opens through the wide calls, bytes that are not
+// UTF-8 included; a path too long for the 1024-unit buffer comes back cut
+// and does not open, which the check reports.
+TEST(ProgramDeath, PlaysUnderAnyNameAndStopsAtAPathTooLong) {
+    const char *names[] = {
+        "Caf\xC3\xA9/\xE5\xA4\x8F\xE4\xBC\x91\xE3\x81\xBF.exe", // Café/夏休み.exe
+        "\xFF\xFE-not-utf8/x\x80.exe",
+    };
+    for (const char *name : names)
+        EXPECT_EXIT(start_as(name, "t"), testing::ExitedWithCode(0), "") << name;
+    std::string deep;
+    for (int i = 0; i < 6; i++)
+        deep += std::string(200, 'a' + i) + "/";
+    EXPECT_EXIT(start_as(deep + "x.exe", "t"), testing::ExitedWithCode(1),
+                HasSubstr("ﾃﾞｰﾀが正しくありません"));
+}
+
+// Titles stored as code page 932, or as UTF-8 behind the mark, read as
+// typed; a title without its terminator stops at 255 bytes.
+TEST(ProgramDeath, TheTitleReadsAsStored) {
+    const struct {
+        std::string stored, shown; // shown in UTF-8
+    } cases[] = {
+        {"夏休み", "\xE5\xA4\x8F\xE4\xBC\x91\xE3\x81\xBF"}, // this file's literals are 932
+        {"\xEF\xBB\xBF"
+         "Caf\xC3\xA9 \xC3\xBC",
+         "Caf\xC3\xA9 \xC3\xBC"},
+        {"\xEF\xBB\xBF\xEC\x95\x88\xEB\x85\x95", "\xEC\x95\x88\xEB\x85\x95"}, // 안녕
+        {"\xEF\xBB\xBF", ""},
+        {std::string(256, 'x'), std::string(255, 'x')},
+    };
+    for (const auto &c : cases)
+        EXPECT_EXIT(start_as("p.exe", c.stored), testing::ExitedWithCode(0),
+                    HasSubstr("title [" + c.shown + "]\n"));
 }
 
 } // namespace

@@ -23,6 +23,13 @@ ProgramRun run_kmov(const std::string &arguments) {
     return kmov::test::run_program(std::string(KMOV_PROGRAM) + " " + arguments);
 }
 
+std::string repeat(const std::string &text, int times) {
+    std::string out;
+    for (int i = 0; i < times; i++)
+        out += text;
+    return out;
+}
+
 // Every file below the folder, for "nothing was left behind".
 std::vector<std::string> files_in(const fs::path &folder) {
     std::vector<std::string> names;
@@ -54,6 +61,9 @@ class ToolInputs : public testing::Test {
         std::copy(STARTUP_MARKER, STARTUP_MARKER + STARTUP_MARKER_SIZE, player.begin() + 300);
         std::fill(player.begin() + 316, player.begin() + 316 + STARTUP_BLOCK_SIZE, 0);
         write("player", player);
+        std::vector<uint8_t> signed_player = kmov::test::fake_pe_template(3000);
+        kmov::test::fake_sign(signed_player, kmov::test::fake_pe_security_entry());
+        write("signed.exe", signed_player);
         kmov::Expected<std::vector<uint8_t>> packed = kmov::pack_movie(player, movie, "t");
         ASSERT_TRUE(packed);
         write("packed", *packed);
@@ -127,6 +137,20 @@ TEST_F(ToolInputs, EachCommandRefusesBadInputWithItsMessageAndNoOutput) {
          "1|4cc85916fd41c9cd"},
         {"pack player movie.kmov -o {OUT}/no/such/folder/x", "", "cannot create",
          "1|021776596c99346e"},
+        {"pack {IN} movie.kmov -o {OUT}", "signed.exe",
+         "signed.exe: the template is signed: "
+         "pack first, then sign",
+         "1|1b33150d0c52192f"},
+        // 86 x U+00E9 and the mark: 175 bytes fit; 128 of them and the mark
+        // (259 bytes) do not.
+        {"pack player movie.kmov -o {OUT} --title " + repeat("\xC3\xA9", 128), "",
+         "the title takes 259 bytes as stored (UTF-8 behind a 3-byte mark); at most 255 fit",
+         "1|860fdbb811f1c6fb"},
+        {"pack player movie.kmov -o {OUT} --title " + repeat("x", 256), "",
+         "the title takes 256 bytes as stored (code page 932); at most 255 fit",
+         "1|8bfc197623fde1d8"},
+        {"pack player movie.kmov -o {OUT} --title '\xFF'", "", "the title is not UTF-8 text",
+         "1|bb09a381b5210066"},
     };
     for (const auto &c : cases) {
         std::string command = c.command;
@@ -161,6 +185,27 @@ TEST_F(ToolInputs, GoodInputsStillWork) {
     ProgramRun pack =
         run_kmov("pack " + path("player") + " " + path("movie.kmov") + " -o " + path("made"));
     EXPECT_EQ(pack.status, 0) << pack.err;
+    // A title code page 932 holds is stored in it; any other in UTF-8
+    // behind the mark; both at the 255-byte limit still fit.
+    const struct {
+        std::string typed, stored; // typed in UTF-8
+    } titles[] = {
+        {"\xE5\xA4\x8F\xE4\xBC\x91\xE3\x81\xBF", "夏休み"}, // this file's literals are 932
+        {"Caf\xC3\xA9 \xC3\xBC", "\xEF\xBB\xBF"
+                                 "Caf\xC3\xA9 \xC3\xBC"},
+        {"\xEC\x95\x88\xEB\x85\x95", "\xEF\xBB\xBF\xEC\x95\x88\xEB\x85\x95"},
+        {repeat("x", 255), repeat("x", 255)},
+        {repeat("\xEC\x95\x88", 84), "\xEF\xBB\xBF" + repeat("\xEC\x95\x88", 84)},
+    };
+    for (const auto &t : titles) {
+        ProgramRun titled = run_kmov("pack " + path("player") + " " + path("movie.kmov") + " -o " +
+                                     path("titled") + " --title '" + t.typed + "'");
+        ASSERT_EQ(titled.status, 0) << titled.err;
+        std::vector<uint8_t> made = kmov::test::read_file(folder() / "titled");
+        kmov::Expected<kmov::StartupInfo> info = kmov::find_startup_block(made);
+        ASSERT_TRUE(info);
+        EXPECT_EQ(std::string(info->block.window_title), t.stored) << t.typed;
+    }
     // info describes a damaged movie rather than refusing it, and says so
     // in its exit code.
     ProgramRun info = run_kmov("info " + path("cut.kmov"));

@@ -102,20 +102,25 @@ TEST(WebPage, VerifyStopsAChangedWordAndAnEmptyTemplate) {
 
 TEST(WebPage, RefusesPagesItCannotRead) {
     std::vector<uint8_t> movie = tiny_movie(1);
+    const std::string doctype = "<!DOCTYPE html>";
     const struct {
         const char *what;
         std::string page;
         const char *message; // find_startup_block's
         bool packs;          // pack_movie fills the elements all the same
     } cases[] = {
-        {"no movie element", "<html>" + STARTUP + END + "</html>", "no startup block", false},
-        {"two movie elements", page() + MOVIE + END, "no startup block", false},
-        {"an unclosed movie element", "<html>" + STARTUP + END + MOVIE + "AAAA", "no startup block",
+        {"no movie element", doctype + STARTUP + END, "not a kmov web page", false},
+        {"two movie elements", page() + MOVIE + END, "not a kmov web page", false},
+        {"an unclosed movie element", doctype + STARTUP + END + MOVIE + "AAAA",
+         "not a kmov web page", false},
+        {"elements inside each other", doctype + STARTUP + MOVIE + END, "not a kmov web page",
          false},
-        {"elements inside each other", "<html>" + STARTUP + MOVIE + END, "no startup block", false},
         {"a movie that is not base64", page("", "AA<b>AA"), "not base64", true},
         {"a block of the wrong size", page("AAAA"), "startup block is damaged", true},
         {"a block that is not base64", page("@@@@"), "startup block is damaged", true},
+        // Not a page: the elements alone do not make one.
+        {"elements in a file that is no page", "<html>" + page().substr(doctype.size()),
+         "no startup block", false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);

@@ -2,6 +2,8 @@
 #include "commands.h"
 #include "encode_command.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -143,6 +145,10 @@ const std::vector<Arguments::Option> &encoder_options() {
         {"dither", true, "none, ordered or diffusion (default diffusion)", "KIND"},
         {"palette", true, "use this palette: a kmov movie, a .gpl or a .pal", "FILE"},
         {"lossy", true, "allow colour differences below this delta E (e.g. 2)", "LEVEL"},
+        {"max-size", true,
+         "the best movie (for make: program) not larger: bytes, or with K (1000) or M "
+         "(1000000)",
+         "SIZE"},
         {"json", false, "print a summary as JSON on stdout"},
         {"progress", false, "show progress even when stderr is not a terminal"},
         {"quiet", false, "show no progress"},
@@ -266,7 +272,136 @@ std::string encode_summary_json(const EncodeStats &s) {
     return out.str();
 }
 
-Expected<EncodedMovie> run_encoder(const Arguments &args, const EncodeOptions &options) {
+std::optional<uint64_t> parse_size(const std::string &text) {
+    if (text.empty())
+        return std::nullopt;
+    uint64_t unit = 1;
+    std::string digits = text;
+    char last = static_cast<char>(std::toupper(static_cast<unsigned char>(text.back())));
+    if (last == 'K' || last == 'M') {
+        unit = last == 'K' ? 1000 : 1000000;
+        digits.pop_back();
+    }
+    std::optional<uint64_t> value = parse_unsigned(digits);
+    if (!value || *value == 0 || *value > UINT32_MAX / unit)
+        return std::nullopt;
+    return *value * unit;
+}
+
+namespace {
+
+// The highest colour tolerance the size search tries (delta E): beyond it
+// the pictures fall apart faster than they shrink.
+constexpr double MAX_SEARCH_LOSSY = 24;
+
+std::string describe_choice(const EncodeOptions &options) {
+    const char *dither = options.dither == Dither::Diffusion ? "diffusion"
+                         : options.dither == Dither::Ordered ? "ordered"
+                                                             : "no";
+    return "lossy " + json_number(options.lossy, 1) + ", " + dither + " dither, " +
+           json_number(options.fps, options.fps == std::floor(options.fps) ? 0 : 2) + " fps";
+}
+
+} // namespace
+
+Expected<EncodedMovie> run_encoder(const Arguments &args, const EncodeOptions &options,
+                                   uint64_t overhead) {
+    if (!args.has("max-size"))
+        return run_encoder_once(args, options);
+    std::optional<uint64_t> limit = parse_size(args.value("max-size"));
+    if (!limit)
+        return Error{"--max-size takes a number of bytes, or of K or M (e.g. 8M)", 2};
+    if (*limit <= overhead)
+        return Error{"--max-size " + args.value("max-size") + " leaves no room beside the " +
+                     std::to_string(overhead) + "-byte player"};
+    const uint64_t room = *limit - overhead;
+
+    // Tries the settings: the smallest size reached and the best movie that
+    // fits are kept. The frames file is written for the choice at the end.
+    EncodeOptions trial = options;
+    trial.frames_file.clear();
+    std::optional<EncodedMovie> best;
+    std::optional<EncodeOptions> chosen;
+    uint64_t smallest = UINT64_MAX;
+    EncodeOptions smallest_at = trial;
+    int tries = 0;
+    auto fits = [&](const EncodeOptions &settings) -> Expected<bool> {
+        Expected<EncodedMovie> movie = run_encoder_once(args, settings);
+        if (!movie)
+            return movie.error();
+        tries++;
+        uint64_t size = movie->stats.movie_bytes;
+        if (size < smallest) {
+            smallest = size;
+            smallest_at = settings;
+        }
+        if (size > room)
+            return false;
+        best = std::move(*movie);
+        chosen = settings;
+        return true;
+    };
+    Expected<bool> ok = fits(trial);
+    if (!ok)
+        return ok.error();
+    if (!*ok) {
+        // The lossy level: the least that fits, by halving the interval.
+        EncodeOptions most = trial;
+        most.lossy = std::max(trial.lossy, MAX_SEARCH_LOSSY);
+        if (!(ok = fits(most)))
+            return ok.error();
+        if (*ok) {
+            double low = trial.lossy, high = most.lossy;
+            for (int step = 0; step < 4; step++) {
+                EncodeOptions middle = trial;
+                middle.lossy = (low + high) / 2;
+                Expected<bool> middle_fits = fits(middle);
+                if (!middle_fits)
+                    return middle_fits.error();
+                (*middle_fits ? high : low) = middle.lossy;
+            }
+            // `best` holds the last that fitted; the search only lowers it.
+        } else {
+            // Past the lossy level's end: no dither, then fewer frames.
+            EncodeOptions plainer = most;
+            plainer.dither = Dither::None;
+            if (!(ok = fits(plainer)))
+                return ok.error();
+            double tried_fps = plainer.fps;
+            for (double divisor : {1.5, 2.0, 3.0, 5.0, 15.0, 60.0}) {
+                if (*ok)
+                    break;
+                EncodeOptions slower = plainer;
+                slower.fps = std::max(1.0, std::round(options.fps / divisor));
+                if (slower.fps >= tried_fps)
+                    continue;
+                tried_fps = slower.fps;
+                if (!(ok = fits(slower)))
+                    return ok.error();
+            }
+        }
+    }
+    if (!best)
+        return Error{"--max-size " + args.value("max-size") + " cannot be met: the smallest " +
+                     (overhead > 0 ? "program" : "movie") + " reached takes " +
+                     std::to_string(smallest + overhead) + " bytes (" +
+                     describe_choice(smallest_at) + ")"};
+    if (!options.frames_file.empty()) {
+        EncodeOptions final_run = *chosen;
+        final_run.frames_file = options.frames_file;
+        Expected<EncodedMovie> again = run_encoder_once(args, final_run);
+        if (!again)
+            return again.error();
+        best = std::move(*again);
+    }
+    if (!args.has("quiet"))
+        std::fprintf(stderr, "--max-size %s: %s, %llu bytes (%d tries)\n",
+                     args.value("max-size").c_str(), describe_choice(*chosen).c_str(),
+                     static_cast<unsigned long long>(best->stats.movie_bytes + overhead), tries);
+    return std::move(*best);
+}
+
+Expected<EncodedMovie> run_encoder_once(const Arguments &args, const EncodeOptions &options) {
     ProgressBar bar(shows_progress(args));
     Progress progress;
     progress.update = [&](int pass, int done, int total, uint64_t bytes) {

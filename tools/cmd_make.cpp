@@ -163,7 +163,7 @@ int command_make(const std::vector<std::string> &argv) {
     if (!player)
         return report("make", {named_by + player_path + ": " + player.error().message});
 
-    Expected<EncodedMovie> encoded = run_encoder(args, *encode);
+    Expected<EncodedMovie> encoded = run_encoder(args, *encode, player->size());
     if (!encoded)
         return report("make", encoded.error());
     const std::vector<uint8_t> movie = encoded->movie.bytes();

@@ -29,6 +29,33 @@ int parse(Arguments &args, const std::vector<std::string> &argv, size_t position
     return -1;
 }
 
+// Well-formed UTF-8: no stray or cut-off sequences, nothing overlong, no
+// surrogates, nothing above U+10FFFF.
+bool is_utf8(const std::string &text) {
+    for (size_t i = 0; i < text.size();) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        size_t length = b < 0x80                 ? 1
+                        : b >= 0xC2 && b <= 0xDF ? 2
+                        : b >= 0xE0 && b <= 0xEF ? 3
+                        : b >= 0xF0 && b <= 0xF4 ? 4
+                                                 : 0;
+        if (length == 0 || text.size() - i < length)
+            return false;
+        uint32_t c = length == 1 ? b : b & (0x7F >> length);
+        for (size_t k = 1; k < length; k++) {
+            unsigned char next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (next & 0x3F);
+        }
+        static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < least[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
+}
+
 } // namespace
 
 Arguments::Option title_option() {
@@ -66,16 +93,24 @@ Expected<Branding> parse_branding(const Arguments &args, const std::string &out)
 Expected<std::string> program_title(const Arguments &args, const std::string &out) {
     std::string title =
         args.has("title") ? args.value("title") : std::filesystem::path(out).stem().string();
-    std::optional<std::string> title_cp932 = utf8_to_cp932(title);
-    if (!title_cp932)
-        return Error{"the title has characters that code page 932 cannot hold"};
-    return *title_cp932;
+    // Code page 932 when every character has a place in it, as older
+    // players read it; else UTF-8 behind a byte-order mark, which the player
+    // recognises.
+    std::optional<std::string> cp932 = utf8_to_cp932(title);
+    if (!cp932 && !is_utf8(title))
+        return Error{"the title is not UTF-8 text"};
+    std::string stored = cp932 ? *cp932 : UTF8_MARK + title;
+    if (stored.size() > STARTUP_TITLE_SIZE - 1)
+        return Error{"the title takes " + std::to_string(stored.size()) + " bytes as stored (" +
+                     (cp932 ? "code page 932" : "UTF-8 behind a 3-byte mark") + "); at most " +
+                     std::to_string(STARTUP_TITLE_SIZE - 1) + " fit"};
+    return stored;
 }
 
 std::optional<Error> write_program(const std::string &out, std::span<const uint8_t> player,
                                    const std::string &player_name, std::span<const uint8_t> movie,
-                                   const std::string &movie_name, const std::string &title_cp932) {
-    Expected<std::vector<uint8_t>> packed = pack_movie(player, movie, title_cp932);
+                                   const std::string &movie_name, const std::string &title) {
+    Expected<std::vector<uint8_t>> packed = pack_movie(player, movie, title);
     if (!packed) {
         Error error = packed.error();
         error.message =
@@ -109,9 +144,9 @@ int command_pack(const std::vector<std::string> &argv) {
     std::string out = args.value("o", args.value("output"));
     if (out.empty())
         return report("pack", {"needs -o OUT", 2});
-    Expected<std::string> title_cp932 = program_title(args, out);
-    if (!title_cp932)
-        return report("pack", title_cp932.error());
+    Expected<std::string> title = program_title(args, out);
+    if (!title)
+        return report("pack", title.error());
 
     if (std::optional<Error> error = refuse_output_over_input({out}, args.positional()))
         return report("pack", *error);
@@ -148,8 +183,8 @@ int command_pack(const std::vector<std::string> &argv) {
             movie->erase(movie->begin(), movie->begin() + location->offset);
         }
     }
-    if (std::optional<Error> error = write_program(out, *player, args.positional()[0], *movie,
-                                                   args.positional()[1], *title_cp932))
+    if (std::optional<Error> error =
+            write_program(out, *player, args.positional()[0], *movie, args.positional()[1], *title))
         return report("pack", *error);
     return 0;
 }

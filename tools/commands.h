@@ -23,6 +23,7 @@ int command_checksum(const std::vector<std::string> &args);
 int command_frames(const std::vector<std::string> &args);
 int command_audio(const std::vector<std::string> &args);
 int command_play(const std::vector<std::string> &args);
+int command_export(const std::vector<std::string> &args);
 int command_demo(const std::vector<std::string> &args);
 
 // Every command, in the order `kmov --help` lists them.

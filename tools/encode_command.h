@@ -6,6 +6,7 @@
 #include "cli.h"
 #include "encode/encoder.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,20 @@ Expected<EncodeOptions> parse_encode_options(const Arguments &args);
 // Runs the encoder, with the progress bar on stderr when it is a terminal
 // or --progress asks for it (never with --quiet). On failure the file of
 // --write-frames is removed again.
-Expected<EncodedMovie> run_encoder(const Arguments &args, const EncodeOptions &options);
+//
+// With --max-size SIZE it searches for the best movie whose size plus
+// `overhead` (the player, for make) is at most SIZE: the least lossy level
+// that fits, and past its end (24) no dither, then fewer frames per second.
+// It says on stderr what it chose; a limit it cannot meet is an error that
+// names the smallest size reached.
+Expected<EncodedMovie> run_encoder(const Arguments &args, const EncodeOptions &options,
+                                   uint64_t overhead = 0);
+
+// One run of the encoder with exactly these options.
+Expected<EncodedMovie> run_encoder_once(const Arguments &args, const EncodeOptions &options);
+
+// SIZE of --max-size: bytes, or a number of K (1000) or M (1000000) bytes.
+std::optional<uint64_t> parse_size(const std::string &text);
 
 // After a good run: the JSON summary on stdout with --json, else the one
 // line on stderr where the progress bar was shown.

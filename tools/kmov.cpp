@@ -17,6 +17,8 @@ const std::vector<Command> &commands() {
         {"info", "show a movie's header, palette, records and problems", command_info},
         {"frames", "extract the frames the player presents", command_frames},
         {"audio", "extract the sound the player plays", command_audio},
+        {"export", "write what the player shows and plays as a video, GIF or sound file",
+         command_export},
         {"checksum", "print the movie checksum of a file", command_checksum},
         {"demo", "make the demo movie (drawn and synthesized by kmov)", command_demo},
     };

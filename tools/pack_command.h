@@ -17,8 +17,10 @@ namespace kmov {
 // The --title option as both commands take it.
 Arguments::Option title_option();
 
-// The window title in code page 932: --title's text, else OUT's file name
-// without its extension.
+// The window title as the startup block stores it: --title's text, else
+// OUT's file name without its extension, in code page 932 when it can hold
+// every character, else as UTF-8 behind a byte-order mark. At most 255
+// bytes either way; a longer one is an error.
 Expected<std::string> program_title(const Arguments &args, const std::string &out);
 
 // --icon FILE and --version-info TEXT, as both commands take them.
@@ -45,7 +47,7 @@ PlayerSearch find_player_template(const std::string &out);
 // or the movie by the names given.
 std::optional<Error> write_program(const std::string &out, std::span<const uint8_t> player,
                                    const std::string &player_name, std::span<const uint8_t> movie,
-                                   const std::string &movie_name, const std::string &title_cp932);
+                                   const std::string &movie_name, const std::string &title);
 
 } // namespace kmov
 

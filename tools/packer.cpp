@@ -2,6 +2,7 @@
 #include "web_page.h"
 
 #include "app/integrity.h"
+#include "app/pe_image.h"
 #include "player/movie_format.h"
 
 #include <cerrno>
@@ -45,7 +46,37 @@ std::vector<size_t> find_markers(std::span<const uint8_t> bytes, size_t limit) {
     return found;
 }
 
+PeHeaders read_pe_headers(std::span<const uint8_t> program, bool *found) {
+    PeHeaders headers;
+    *found = pe_read_headers(program.data(), std::min<size_t>(program.size(), PE_HEADER_READ),
+                             &headers) != 0;
+    return headers;
+}
+
+// Where the movie checksum of `program` ends (see movie_checksum_end).
+size_t checksum_end(std::span<const uint8_t> program, uint32_t movie_offset) {
+    return static_cast<size_t>(movie_checksum_end(program.data(),
+                                                  std::min<size_t>(program.size(), PE_HEADER_READ),
+                                                  program.size(), movie_offset));
+}
+
 } // namespace
+
+uint32_t pe_checksum(std::span<const uint8_t> file, size_t checksum_offset) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < file.size(); i += 2) {
+        // The field itself counts as zero.
+        if (i + 2 > checksum_offset && i < checksum_offset + PE_CHECKSUM_FIELD_SIZE)
+            continue;
+        uint32_t word = file[i];
+        if (i + 1 < file.size())
+            word |= uint32_t(file[i + 1]) << 8;
+        sum += word;
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<uint32_t>(sum + file.size());
+}
 
 uint32_t movie_checksum(std::span<const uint8_t> bytes) {
     uint32_t sum = 0;
@@ -99,35 +130,61 @@ Expected<StartupInfo> find_startup_block(std::span<const uint8_t> program) {
 
 Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
                                           std::span<const uint8_t> movie,
-                                          const std::string &title_cp932) {
-    if (title_cp932.size() > STARTUP_TITLE_SIZE - 1)
-        return Error{"the title takes " + std::to_string(title_cp932.size()) +
-                     " bytes; at most 255 fit"};
+                                          const std::string &title) {
+    if (title.size() > STARTUP_TITLE_SIZE - 1)
+        return Error{"the title takes " + std::to_string(title.size()) + " bytes; at most 255 fit"};
     if (!has_magic_at(movie, 0))
         return Error{"not a kmov movie"};
     if (is_web_page(program))
-        return pack_web_page(program, movie, title_cp932);
+        return pack_web_page(program, movie, title);
     Expected<StartupInfo> info = find_startup_block(program);
     if (!info)
         return info.error();
+    bool pe = false;
+    PeHeaders headers = read_pe_headers(program, &pe);
+    // Signing covers the whole file: a movie packed behind a signature
+    // would break it, and the old table would sit inside the movie.
+    if (pe && headers.certificate_size != 0)
+        return Error{"the template is signed: pack first, then sign"};
     size_t image = info->packed ? info->block.movie_offset : program.size();
-    if (image + movie.size() > UINT32_MAX)
+    // A Windows program is padded with zeros to a multiple of 8 bytes, as a
+    // signing tool would pad it before it appends the certificate table:
+    // the zeros are then part of the movie's checksum, which still holds
+    // after signing and after the signature is removed again. The player
+    // stops at the movie's end record and never reads them.
+    size_t padding = pe ? (8 - (image + movie.size()) % 8) % 8 : 0;
+    if (image + movie.size() + padding > UINT32_MAX)
         return Error{"the packed program would be larger than 4 GiB"};
     std::vector<uint8_t> out(program.begin(), program.begin() + static_cast<long>(image));
     out.insert(out.end(), movie.begin(), movie.end());
+    out.insert(out.end(), padding, 0);
     uint8_t *block = out.data() + info->block_offset;
     put_le32(block, static_cast<uint32_t>(image));
-    put_le32(block + 4, movie_checksum(movie));
+    put_le32(block + 4, movie_checksum(std::span<const uint8_t>(out).subspan(image)));
     std::memset(block + 8, 0, STARTUP_TITLE_SIZE);
-    std::memcpy(block + 8, title_cp932.data(), title_cp932.size());
+    std::memcpy(block + 8, title.data(), title.size());
+    // The header's CheckSum of the new file, unless the field would fall
+    // on the block (no linker lays them out so; a file that does is not
+    // touched there).
+    size_t field = headers.checksum_offset;
+    size_t block_start = info->block_offset - STARTUP_MARKER_SIZE;
+    bool on_block = field + PE_CHECKSUM_FIELD_SIZE > block_start &&
+                    field < info->block_offset + STARTUP_BLOCK_SIZE;
+    if (pe && !on_block && field + PE_CHECKSUM_FIELD_SIZE <= image) {
+        put_le32(out.data() + field, 0);
+        put_le32(out.data() + field, pe_checksum(out, field));
+    }
     return out;
 }
 
 IntegrityCheck check_integrity(std::span<const uint8_t> program, const StartupInfo &startup) {
     IntegrityCheck check;
     check.stored = startup.block.movie_checksum;
-    if (startup.block.movie_offset < program.size())
-        check.computed = movie_checksum(program.subspan(startup.block.movie_offset));
+    // Up to the certificate table when a signature ends the file.
+    size_t end = checksum_end(program, startup.block.movie_offset);
+    if (startup.block.movie_offset < end)
+        check.computed = movie_checksum(
+            program.subspan(startup.block.movie_offset, end - startup.block.movie_offset));
     return check;
 }
 

@@ -35,12 +35,19 @@ uint32_t movie_checksum(std::span<const uint8_t> bytes);
 
 // The template's image followed by the movie, with the block written:
 // movie_offset = the image's length, movie_checksum over the movie, and the
-// title (code page 932, at most 255 bytes). Packing a packed program
-// replaces its movie. A web page takes the movie and block in its elements
-// (pack_web_page).
+// title (its stored bytes, at most 255). Packing a packed program replaces
+// its movie. A Windows (PE) program also gets zeros behind the movie up to
+// a multiple of 8 bytes (inside the checksum) and its header's CheckSum
+// set for the new file; a signed one is refused (pack first, then sign). A
+// web page takes the movie and block in its elements (pack_web_page).
 Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
-                                          std::span<const uint8_t> movie,
-                                          const std::string &title_cp932);
+                                          std::span<const uint8_t> movie, const std::string &title);
+
+// The PE header's CheckSum of `file`: its 16-bit little-endian words (an
+// odd last byte padded with zero) added with the carries folded back, the
+// 4 bytes of the field at `checksum_offset` counting as zero, plus the
+// file's length.
+uint32_t pe_checksum(std::span<const uint8_t> file, size_t checksum_offset);
 
 // The player's message for a movie that fails its checksum ("the data are
 // not correct"), in UTF-8 (defined where the tools' character set holds).
@@ -49,8 +56,9 @@ extern const char VERIFY_CHECKSUM_MESSAGE[];
 extern const char VERIFY_NOT_A_MOVIE[];
 
 // The player's integrity check of a program: the checksum of every whole
-// word from the block's movie_offset to the end of the file, against the
-// block's. An offset beyond the end sums nothing.
+// word from the block's movie_offset to the end of the file (to the
+// certificate table, when a signature ends the file behind the movie),
+// against the block's. An offset beyond the end sums nothing.
 struct IntegrityCheck {
     uint32_t stored = 0;   // the startup block's movie_checksum
     uint32_t computed = 0; // what the player computes
@@ -59,8 +67,10 @@ struct IntegrityCheck {
 IntegrityCheck check_integrity(std::span<const uint8_t> program, const StartupInfo &startup);
 
 // Checks a program as the player does at start: the checksum of every whole
-// word from movie_offset to the end against the block's, then the movie's
-// magic at movie_offset; a web page over its movie. Errors: find_startup_block's,
+// word from movie_offset to the end (to the certificate table, when one
+// ends the file behind the movie) against the block's, then the movie's
+// magic at movie_offset; a web page over its movie. Errors:
+// find_startup_block's,
 // VERIFY_CHECKSUM_MESSAGE, or VERIFY_NOT_A_MOVIE.
 Expected<StartupInfo> verify_program(std::span<const uint8_t> program);
 

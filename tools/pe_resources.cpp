@@ -491,10 +491,23 @@ Expected<std::vector<uint8_t>> pe_replace_resources(std::span<const uint8_t> ima
     for (const Section &s : sections)
         if (s.raw_size != 0)
             file_end = std::max<uint64_t>(file_end, uint64_t(s.raw_pointer) + s.raw_size);
-    for (size_t index : behind)
-        if (sections[index].raw_size != 0 &&
-            sections[index].raw_pointer < sections[size_t(place->section)].raw_pointer)
+    // In the file too: everything in front of the resources ends where they
+    // begin, everything behind them starts behind them.
+    const uint32_t rsrc_start = sections[size_t(place->section)].raw_pointer;
+    const uint32_t headers_end = bytes.u32(layout.optional + OPT_SIZE_OF_HEADERS);
+    const uint64_t table_end =
+        layout.sections.empty() ? 0 : layout.sections.back().header + SECTION_HEADER_SIZE;
+    if (table_end > headers_end || rsrc_start < headers_end)
+        return Error{"the resource section overlaps the program's headers"};
+    for (size_t rank = 0; rank < order.size(); rank++) {
+        const Section &s = sections[order[rank]];
+        if (s.raw_size == 0 || rank == rsrc_rank)
+            continue;
+        bool in_front = rank < rsrc_rank;
+        if (in_front ? uint64_t(s.raw_pointer) + s.raw_size > rsrc_start
+                     : s.raw_pointer < rsrc_start)
             return Error{"the sections' order in the file is not their order in memory"};
+    }
     for (uint64_t i = file_end; i < image.size(); i++)
         if (image[i] != 0)
             return Error{"the program has data behind its last section"};

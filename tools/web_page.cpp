@@ -2,6 +2,7 @@
 
 #include "packer.h"
 
+#include <cctype>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -120,7 +121,13 @@ uint32_t get_le32(const uint8_t *p) {
 } // namespace
 
 bool is_web_page(std::span<const uint8_t> page) {
-    return elements(text_of(page)).has_value();
+    constexpr std::string_view DOCTYPE = "<!doctype html";
+    if (page.size() < DOCTYPE.size())
+        return false;
+    for (size_t i = 0; i < DOCTYPE.size(); i++)
+        if (std::tolower(page[i]) != DOCTYPE[i])
+            return false;
+    return true;
 }
 
 Expected<WebProgram> read_web_page(std::span<const uint8_t> page) {

@@ -25,13 +25,16 @@
 
 namespace kmov {
 
-// True for a web player template or a page packed from one: a file that
-// holds each of the two elements exactly once.
+// True for a file that begins as an HTML document ("<!DOCTYPE html", in any
+// case): a web player template or a page packed from one, whose elements
+// read_web_page checks. A program image never begins so, and packing keeps
+// a file's beginning, so a file and its packed copy are always taken alike.
 bool is_web_page(std::span<const uint8_t> page);
 
 // The page's startup block and the program file it lays out for the player
 // (the decoded movie). A template's empty block reads as all zeros. Errors:
-// an element that is not base64, or a block of another size.
+// a page without each of the two elements exactly once (or with one inside
+// the other), an element that is not base64, or a block of another size.
 struct WebProgram {
     StartupBlock block{};
     bool has_block = false;  // the startup element holds a block

@@ -18,7 +18,7 @@ void backend_sleep(uint32_t ms);
 // ---- Message box -----------------------------------------------------------
 
 // Shows a modal box and returns when it is dismissed. `text` and `title`
-// are code page 932 bytes. Called only from MessageBoxA.
+// are UTF-8. Called only from MessageBoxA and MessageBoxW.
 void backend_message_box(const char *text, const char *title, unsigned flags);
 
 // ---- Events ------------------------------------------------------------------

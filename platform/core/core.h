@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // Fixed non-client metrics of a captioned window, in pixels: the outer
 // rectangle is the client area plus a border on every side and a caption
 // above. Windows' own values differ by theme; callers must not rely on them.
@@ -17,7 +19,7 @@ enum {
 // A window as the backends see it. Owned by the core; valid from
 // backend_window_created until backend_window_destroyed returns.
 typedef struct PlatformWindow {
-    char title[256];  // code page 932 bytes, NUL-terminated
+    char title[1024]; // UTF-8, NUL-terminated (a 255-unit UTF-16 title fits)
     DWORD style;      // WS_* bits given to CreateWindowExA
     RECT outer;       // screen coordinates of the outer rectangle
     int client_width; // client area size in pixels
@@ -98,6 +100,20 @@ PlatformObject *platform_object_new(PlatformObjectKind kind);
 // Makes GetModuleFileNameA name `path` instead of the running program
 // (null: the program again). For tests that start the player in-process.
 void platform_set_module_path(const char *path);
+
+// ---- Text (core/text.cpp) -------------------------------------------------------
+
+// The core keeps window titles and box texts as UTF-8, what X and SDL take.
+// With `escape` set, bytes of a file name that are not UTF-8 travel through
+// UTF-16 as the lone surrogates U+DC80..U+DCFF and come back as the same
+// bytes, so that any name the system gave opens again; without it they
+// become U+FFFD, as in a Windows conversion.
+std::string platform_utf8_from_wide(const WCHAR *text, int escape);
+std::u16string platform_wide_from_utf8(const char *text, int escape);
+// Code page 932 bytes (the A calls' text) as UTF-8, and back; what does not
+// convert becomes U+30FB or '?'.
+std::string platform_utf8_from_cp932(const char *text);
+std::string platform_cp932_from_utf8(const char *text);
 
 // The finest timer period in force through timeBeginPeriod, in
 // milliseconds; 0 when every period has been ended.

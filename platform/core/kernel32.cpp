@@ -9,6 +9,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <string>
 #include <unordered_set>
 
 namespace {
@@ -123,6 +124,18 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     return record;
 }
 
+// The wide name in the system's UTF-8, the bytes GetModuleFileNameW escaped
+// restored, so that the name it gave opens again.
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD attributes, HANDLE template_file) {
+    if (name == nullptr) {
+        last_error = ERROR_INVALID_PARAMETER;
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileA(platform_utf8_from_wide(name, 1).c_str(), access, share, security,
+                       disposition, attributes, template_file);
+}
+
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD count_read,
               LPOVERLAPPED overlapped) {
     (void)overlapped;
@@ -214,37 +227,71 @@ BOOL CloseHandle(HANDLE object) {
     return TRUE;
 }
 
+namespace {
+
+// The running program's path in the system's bytes, or false.
+bool module_file_name(std::string *path) {
+    if (module_path != nullptr) {
+        *path = module_path;
+        return true;
+    }
+    char buffer[4096];
+    ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length < 0)
+        return false;
+    path->assign(buffer, static_cast<size_t>(length));
+    return true;
+}
+
+// As on Windows: a path that does not fit is cut to size - 1 units plus the
+// terminator, and the result is size with ERROR_INSUFFICIENT_BUFFER.
+template <typename Unit>
+DWORD copy_module_name(const Unit *path, size_t length, Unit *buffer, DWORD size) {
+    if (length >= size) {
+        memcpy(buffer, path, (size - 1) * sizeof(Unit));
+        buffer[size - 1] = 0;
+        last_error = ERROR_INSUFFICIENT_BUFFER;
+        return size;
+    }
+    memcpy(buffer, path, length * sizeof(Unit));
+    buffer[length] = 0;
+    last_error = ERROR_SUCCESS;
+    return static_cast<DWORD>(length);
+}
+
+} // namespace
+
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     (void)module;
     if (buffer == nullptr || size == 0) {
         last_error = ERROR_INVALID_PARAMETER;
         return 0;
     }
-    char path[4096];
-    ssize_t length;
-    if (module_path != nullptr) {
-        length = static_cast<ssize_t>(strnlen(module_path, sizeof path - 1));
-        memcpy(path, module_path, static_cast<size_t>(length));
-    } else {
-        length = readlink("/proc/self/exe", path, sizeof path - 1);
-    }
-    if (length < 0) {
+    std::string path;
+    if (!module_file_name(&path)) {
         last_error = ERROR_FILE_NOT_FOUND;
         buffer[0] = 0;
         return 0;
     }
-    // As on Windows: a path that does not fit is truncated to size - 1
-    // characters plus the terminator, and the result is size.
-    if (static_cast<DWORD>(length) >= size) {
-        memcpy(buffer, path, size - 1);
-        buffer[size - 1] = 0;
-        last_error = 122; // ERROR_INSUFFICIENT_BUFFER
-        return size;
+    return copy_module_name(path.data(), path.size(), buffer, size);
+}
+
+// The path as UTF-16; bytes of it that are not UTF-8 come as the lone
+// surrogates that CreateFileW and _wfopen turn back into them.
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
+    (void)module;
+    if (buffer == nullptr || size == 0) {
+        last_error = ERROR_INVALID_PARAMETER;
+        return 0;
     }
-    memcpy(buffer, path, static_cast<size_t>(length));
-    buffer[length] = 0;
-    last_error = ERROR_SUCCESS;
-    return static_cast<DWORD>(length);
+    std::string path;
+    if (!module_file_name(&path)) {
+        last_error = ERROR_FILE_NOT_FOUND;
+        buffer[0] = 0;
+        return 0;
+    }
+    std::u16string wide = platform_wide_from_utf8(path.c_str(), 1);
+    return copy_module_name(wide.data(), wide.size(), buffer, size);
 }
 
 void Sleep(DWORD milliseconds) {

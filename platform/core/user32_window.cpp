@@ -73,20 +73,31 @@ State &state() {
     return *s;
 }
 
-int is_atom(LPCSTR name) {
+int is_atom(const void *name) {
     return reinterpret_cast<uintptr_t>(name) < 0x10000;
 }
 
-// Class names compare without regard to ASCII case, as on Windows.
-int same_name(const std::string &a, const char *b) {
-    return strcasecmp(a.c_str(), b) == 0;
+// A class as CreateWindowEx names it: an atom, or a name in UTF-8.
+struct ClassKey {
+    uintptr_t atom; // 0: by name
+    std::string name;
+};
+
+ClassKey key_of(LPCSTR name) {
+    if (is_atom(name))
+        return {reinterpret_cast<uintptr_t>(name), {}};
+    return {0, platform_utf8_from_cp932(name)};
+}
+ClassKey key_of(LPCWSTR name) {
+    if (is_atom(name))
+        return {reinterpret_cast<uintptr_t>(name), {}};
+    return {0, platform_utf8_from_wide(name, 0)};
 }
 
-WindowClass *find_class(LPCSTR name) {
-    if (name == nullptr)
-        return nullptr;
+// Class names compare without regard to ASCII case, as on Windows.
+WindowClass *find_class(const ClassKey &key) {
     for (WindowClass &c : state().classes) {
-        if (is_atom(name) ? c.atom == reinterpret_cast<uintptr_t>(name) : same_name(c.name, name))
+        if (key.atom != 0 ? c.atom == key.atom : strcasecmp(c.name.c_str(), key.name.c_str()) == 0)
             return &c;
     }
     return nullptr;
@@ -187,23 +198,18 @@ BOOL next_message(MSG *msg, int remove) {
     return FALSE;
 }
 
-// Copies a title into the window record, cut at a whole code page 932
-// character when it is too long.
-void set_title(Window *w, const char *title) {
+// Copies a UTF-8 title into the window record, cut at a whole character
+// when it is too long.
+void set_title(Window *w, const std::string &title) {
     size_t room = sizeof w->pub.title - 1;
-    size_t i = 0;
-    while (title != nullptr && title[i] != 0) {
-        unsigned char c = static_cast<unsigned char>(title[i]);
-        size_t width = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
-        if (width == 2 && title[i + 1] == 0)
-            break;
-        if (i + width > room)
-            break;
-        i += width;
+    size_t length = title.size();
+    if (length > room) {
+        length = room;
+        while (length > 0 && (static_cast<unsigned char>(title[length]) & 0xC0) == 0x80)
+            length--;
     }
-    if (i > 0)
-        memcpy(w->pub.title, title, i);
-    w->pub.title[i] = 0;
+    memcpy(w->pub.title, title.data(), length);
+    w->pub.title[length] = 0;
 }
 
 // Frees a window's record after its last message.
@@ -241,29 +247,36 @@ int platform_queue_ready(void) {
 
 // ---- Classes and windows -------------------------------------------------------------
 
-WORD RegisterClassExA(const WNDCLASSEXA *window_class) {
-    if (window_class == nullptr || window_class->cbSize != sizeof(WNDCLASSEXA) ||
+namespace {
+
+// RegisterClassExA and RegisterClassExW once the name is UTF-8.
+template <typename ClassInfo> WORD register_class(const ClassInfo *window_class) {
+    if (window_class == nullptr || window_class->cbSize != sizeof(ClassInfo) ||
         window_class->cbClsExtra < 0 || window_class->cbWndExtra < 0 ||
         window_class->lpszClassName == nullptr || is_atom(window_class->lpszClassName)) {
         platform_set_error(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if (find_class(window_class->lpszClassName) != nullptr) {
+    ClassKey key = key_of(window_class->lpszClassName);
+    if (find_class(key) != nullptr) {
         platform_set_error(ERROR_CLASS_ALREADY_EXISTS);
         return 0;
     }
     State &s = state();
     WORD atom = static_cast<WORD>(FIRST_CLASS_ATOM + s.classes.size());
     s.classes.push_back(
-        {window_class->lpszClassName, atom, window_class->style,
+        {key.name, atom, window_class->style,
          window_class->lpfnWndProc != nullptr ? window_class->lpfnWndProc : DefWindowProcA});
     return atom;
 }
 
-HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD style, int x, int y,
-                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
-                     LPVOID param) {
-    WindowClass *window_class = find_class(class_name);
+// CreateWindowExA and CreateWindowExW: the names as the caller gave them
+// (handed on in the CREATESTRUCT of the same kind) and the title in UTF-8.
+template <typename CreateInfo, typename Text>
+HWND create_window(DWORD ex_style, Text class_name, Text title, const std::string &title_utf8,
+                   DWORD style, int x, int y, int width, int height, HWND parent, HMENU menu,
+                   HINSTANCE instance, LPVOID param) {
+    WindowClass *window_class = class_name != nullptr ? find_class(key_of(class_name)) : nullptr;
     if (window_class == nullptr) {
         platform_set_error(ERROR_CANNOT_FIND_WND_CLASS);
         return nullptr;
@@ -279,7 +292,7 @@ HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD styl
     s.next_handle += 2;
     w->proc = window_class->proc;
     w->pub.style = style;
-    set_title(w, title);
+    set_title(w, title_utf8);
 
     // Top-level windows that are not pop-ups always get a caption.
     DWORD effective = (style & WS_POPUP) ? style : style | WS_CAPTION;
@@ -310,7 +323,7 @@ HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD styl
         return nullptr;
     }
 
-    CREATESTRUCTA create{};
+    CreateInfo create{};
     create.lpCreateParams = param;
     create.hInstance = instance;
     create.hMenu = menu;
@@ -346,6 +359,32 @@ HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD styl
     return handle;
 }
 
+} // namespace
+
+WORD RegisterClassExA(const WNDCLASSEXA *window_class) {
+    return register_class(window_class);
+}
+
+WORD RegisterClassExW(const WNDCLASSEXW *window_class) {
+    return register_class(window_class);
+}
+
+HWND CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR title, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param) {
+    return create_window<CREATESTRUCTA>(ex_style, class_name, title,
+                                        platform_utf8_from_cp932(title), style, x, y, width, height,
+                                        parent, menu, instance, param);
+}
+
+HWND CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR title, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param) {
+    return create_window<CREATESTRUCTW>(ex_style, class_name, title,
+                                        platform_utf8_from_wide(title, 0), style, x, y, width,
+                                        height, parent, menu, instance, param);
+}
+
 BOOL DestroyWindow(HWND window) {
     Window *w = window_or_error(window);
     if (w == nullptr)
@@ -378,6 +417,11 @@ LRESULT DefWindowProcA(HWND window, UINT message, WPARAM wparam, LPARAM lparam) 
     default:
         return 0;
     }
+}
+
+// No message the stand-ins send carries text, so the W procedure is the A one.
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    return DefWindowProcA(window, message, wparam, lparam);
 }
 
 // ---- The message queue -------------------------------------------------------------------
@@ -457,6 +501,20 @@ LRESULT DispatchMessageA(const MSG *msg) {
         return 0;
     // The procedure may destroy the window: nothing of it is touched after.
     return send(w, msg->message, msg->wParam, msg->lParam);
+}
+
+// The queue holds no text messages, so the W calls retrieve and dispatch
+// exactly what the A calls do.
+BOOL PeekMessageW(LPMSG msg, HWND window, UINT first, UINT last, UINT remove) {
+    return PeekMessageA(msg, window, first, last, remove);
+}
+
+BOOL GetMessageW(LPMSG msg, HWND window, UINT first, UINT last) {
+    return GetMessageA(msg, window, first, last);
+}
+
+LRESULT DispatchMessageW(const MSG *msg) {
+    return DispatchMessageA(msg);
 }
 
 // ---- Geometry and visibility -----------------------------------------------------------------

@@ -137,11 +137,14 @@ void headless_set_message_box_echo(int on) {
     state().echo = on;
 }
 
+// The box is recorded in code page 932, the bytes the player formatted its
+// message in (the box itself shows UTF-8), so that tests compare those.
 void backend_message_box(const char *text, const char *title, unsigned flags) {
-    state().boxes.push_back({text, title, flags});
+    state().boxes.push_back(
+        {platform_cp932_from_utf8(text), platform_cp932_from_utf8(title), flags});
     const HeadlessMessageBox &box = state().hooked_boxes.emplace_back(state().boxes.back());
     if (state().echo) {
-        fprintf(stderr, "MessageBoxA [%s] 0x%08x %s\n", title, flags, text);
+        fprintf(stderr, "MessageBoxA [%s] 0x%08x %s\n", box.title.c_str(), flags, box.text.c_str());
         fflush(stderr);
     }
     if (state().box_hook != nullptr)

@@ -23,7 +23,7 @@ uint32_t headless_time(void);
 // ---- Message boxes -------------------------------------------------------------
 
 struct HeadlessMessageBox {
-    std::string text;  // the bytes handed to MessageBoxA (code page 932)
+    std::string text;  // the box's text in code page 932 (the player's message bytes)
     std::string title; // likewise
     unsigned flags;
 };
@@ -32,8 +32,9 @@ const std::vector<HeadlessMessageBox> &headless_message_boxes(void);
 // Runs while a box is "up" (after it was recorded, before MessageBoxA
 // returns): what a real box's modal loop would let run.
 void headless_set_message_box_hook(void (*hook)(const HeadlessMessageBox &box));
-// Each box is echoed to stderr as one line "MessageBoxA [title] 0xFLAGS
-// text" (raw bytes, flags in 8 hex digits) unless this is turned off.
+// Each box (MessageBoxA or MessageBoxW) is echoed to stderr as one line
+// "MessageBoxA [title] 0xFLAGS text" (code page 932 bytes, flags in 8 hex
+// digits) unless this is turned off.
 void headless_set_message_box_echo(int on);
 
 // ---- Input and waiting -----------------------------------------------------------
@@ -129,7 +130,8 @@ unsigned headless_timer_period(void);
 
 // ---- The program --------------------------------------------------------------------
 
-// GetModuleFileNameA names this file instead of the running program (null:
+// GetModuleFileNameA and GetModuleFileNameW name this file (the system's
+// bytes) instead of the running program (null:
 // the program again), so a test can start the player on a packed file.
 void headless_set_module_path(const char *path);
 

@@ -8,12 +8,15 @@
 // implementing files in platform/core/ for each call's contract.
 //
 // Every call stood in for, by DLL:
-//   KERNEL32 CreateFileA ReadFile SetFilePointer GetFileSize CloseHandle
-//            GetLastError SetLastError GetModuleFileNameA Sleep
-//   USER32   MessageBoxA RegisterClassExA CreateWindowExA DestroyWindow
-//            DefWindowProcA PostMessageA PostQuitMessage PeekMessageA
-//            GetMessageA WaitMessage MsgWaitForMultipleObjects
-//            TranslateMessage DispatchMessageA
+//   KERNEL32 CreateFileA CreateFileW ReadFile SetFilePointer GetFileSize
+//            CloseHandle GetLastError SetLastError GetModuleFileNameA
+//            GetModuleFileNameW MultiByteToWideChar WideCharToMultiByte Sleep
+//   USER32   MessageBoxA MessageBoxW RegisterClassExA RegisterClassExW
+//            CreateWindowExA CreateWindowExW DestroyWindow DefWindowProcA
+//            DefWindowProcW PostMessageA PostQuitMessage PeekMessageA
+//            PeekMessageW GetMessageA GetMessageW WaitMessage
+//            MsgWaitForMultipleObjects TranslateMessage DispatchMessageA
+//            DispatchMessageW
 //            GetWindowRect GetClientRect SetWindowPos ShowWindow
 //            InvalidateRect BeginPaint EndPaint GetDC ReleaseDC FillRect
 //            LoadIconA LoadCursorA LoadImageA GetSystemMetrics
@@ -24,11 +27,22 @@
 //            waveOutPrepareHeader waveOutUnprepareHeader waveOutWrite
 //            waveOutPause waveOutRestart waveOutReset waveOutGetPosition
 //            waveOutClose
+//   C runtime _wfopen
+// The program itself makes the wide (W) calls for its path, window and
+// error box; the A calls serve the tools, the tests and the probes.
+//
+// Text: WCHAR is a 16-bit UTF-16 code unit, as on Windows (char16_t, not
+// Linux's 32-bit wchar_t), so the program's buffers hold the same number of
+// units, a path cut short is cut at the same place and surrogate pairs take
+// two units as they do there. Narrow text is code page 932 where the call
+// says so (the A window and box calls, whose callers write 932 bytes) and
+// the system's UTF-8 for file names; the "ANSI" code page CP_ACP is UTF-8.
 #ifndef KMOV_PLATFORM_WINDOWS_H
 #define KMOV_PLATFORM_WINDOWS_H
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #define WINAPI
 #define CALLBACK
@@ -55,6 +69,9 @@ typedef DWORD *LPDWORD;
 typedef LONG *PLONG;
 typedef BOOL *LPBOOL;
 typedef UINT MMRESULT;
+typedef char16_t WCHAR; // one UTF-16 code unit
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
 
 #define TRUE 1
 #define FALSE 0
@@ -75,6 +92,7 @@ typedef struct HWAVEOUT__ *HWAVEOUT;
 typedef HWAVEOUT *LPHWAVEOUT;
 
 #define MAKEINTRESOURCEA(i) ((LPSTR)(uintptr_t)(WORD)(i))
+#define MAKEINTRESOURCEW(i) ((LPWSTR)(uintptr_t)(WORD)(i))
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 
 // ---- KERNEL32 --------------------------------------------------------------
@@ -107,7 +125,9 @@ typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_READ_FAULT 30
 #define ERROR_INVALID_PARAMETER 87
+#define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_NEGATIVE_SEEK 131
+#define ERROR_NO_UNICODE_TRANSLATION 1113
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_CLASS_ALREADY_EXISTS 1410
 #define ERROR_CANNOT_FIND_WND_CLASS 1407
@@ -121,6 +141,17 @@ BOOL CloseHandle(HANDLE object);
 DWORD GetLastError(void);
 void SetLastError(DWORD code);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD attributes, HANDLE template_file);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+
+#define CP_ACP 0
+#define CP_UTF8 65001
+
+int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int length, LPWSTR out,
+                        int out_length);
+int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int length, LPSTR out,
+                        int out_length, LPCSTR default_char, LPBOOL used_default);
 void Sleep(DWORD milliseconds);
 
 // ---- USER32: windows and messages -------------------------------------------
@@ -164,6 +195,21 @@ typedef struct tagWNDCLASSEXA {
     HICON hIconSm;
 } WNDCLASSEXA;
 
+typedef struct tagWNDCLASSEXW {
+    UINT cbSize;
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCWSTR lpszMenuName;
+    LPCWSTR lpszClassName;
+    HICON hIconSm;
+} WNDCLASSEXW;
+
 // What WM_NCCREATE and WM_CREATE carry in lParam.
 typedef struct tagCREATESTRUCTA {
     LPVOID lpCreateParams;
@@ -179,6 +225,21 @@ typedef struct tagCREATESTRUCTA {
     LPCSTR lpszClass;
     DWORD dwExStyle;
 } CREATESTRUCTA;
+
+typedef struct tagCREATESTRUCTW {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCWSTR lpszName;
+    LPCWSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTW;
 
 typedef struct tagPAINTSTRUCT {
     HDC hdc;
@@ -298,6 +359,16 @@ HICON LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
 HANDLE LoadImageA(HINSTANCE instance, LPCSTR name, UINT type, int cx, int cy, UINT load);
 int GetSystemMetrics(int index);
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+WORD RegisterClassExW(const WNDCLASSEXW *window_class);
+HWND CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR title, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param);
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+BOOL PeekMessageW(LPMSG msg, HWND window, UINT first, UINT last, UINT remove);
+BOOL GetMessageW(LPMSG msg, HWND window, UINT first, UINT last);
+LRESULT DispatchMessageW(const MSG *msg);
 
 // ---- GDI32 ------------------------------------------------------------------
 
@@ -440,6 +511,12 @@ MMRESULT waveOutRestart(HWAVEOUT wave_out);
 MMRESULT waveOutReset(HWAVEOUT wave_out);
 MMRESULT waveOutGetPosition(HWAVEOUT wave_out, LPMMTIME time, UINT size);
 MMRESULT waveOutClose(HWAVEOUT wave_out);
+
+// ---- C runtime ----------------------------------------------------------------
+
+// Opens a file named by a wide path, as fopen does for a narrow one; `mode`
+// as fopen's.
+FILE *_wfopen(LPCWSTR name, LPCWSTR mode);
 
 // ---- Entry point ------------------------------------------------------------
 

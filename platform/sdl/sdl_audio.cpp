@@ -21,7 +21,10 @@ struct Audio {
     std::deque<WAVEHDR *> queue; // written, not yet done; oldest first
     size_t played = 0;           // bytes of the oldest buffer already played
     int paused = 0;
-    uint32_t position = 0; // samples taken from buffers since open or reset
+    uint32_t position = 0;             // samples taken from buffers since open or reset
+    uint32_t position_before_feed = 0; // position before the last feed took its piece
+    uint32_t fed_at = 0;               // backend_time_ms of the last feed
+    uint32_t rate = 0;
 };
 
 // Never destroyed: the audio thread may run while the process exits.
@@ -48,6 +51,8 @@ void return_all(Audio &a) {
 // SDL's feed, on the audio thread.
 void feed(void *userdata, Uint8 *stream, int length) {
     Audio &a = *static_cast<Audio *>(userdata);
+    a.position_before_feed = a.position;
+    a.fed_at = backend_time_ms();
     size_t want = static_cast<size_t>(length);
     size_t filled = 0;
     while (!a.paused && filled < want && !a.queue.empty()) {
@@ -80,9 +85,13 @@ int backend_audio_open(uint32_t rate) {
     want.freq = static_cast<int>(rate);
     want.format = AUDIO_S16SYS;
     want.channels = 1;
-    // About 20 ms a feed: short enough that done marks come steadily.
+    // About 90 ms a feed. The output's own buffer holds about one feed (a
+    // sound server's stream asks for that much), and it runs dry, inserting
+    // silence, whenever SDL's thread is held off for longer than that: 20 ms
+    // was too little on a busy machine. Movies queue a quarter of a second
+    // ahead, so a feed still finds its sound queued.
     Uint16 samples = 256;
-    while (samples < 4096 && samples * 50u < rate)
+    while (samples < 8192 && samples * 12u < rate)
         samples = static_cast<Uint16>(samples * 2);
     want.samples = samples;
     want.callback = feed;
@@ -92,6 +101,8 @@ int backend_audio_open(uint32_t rate) {
     a.played = 0;
     a.paused = 0;
     a.position = 0;
+    a.position_before_feed = 0;
+    a.rate = rate;
     // SDL converts to whatever the hardware takes.
     a.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
     if (a.device == 0)
@@ -138,15 +149,23 @@ void backend_audio_reset(void) {
     with_device_locked([](Audio &a) {
         return_all(a);
         a.position = 0;
+        a.position_before_feed = 0;
     });
 }
 
-// What SDL has taken for the device: ahead of what is heard by the output's
-// own buffering (a feed or two), never behind it. 0 until the output has
-// really begun to ask for sound, however long that takes.
+// What the device has played: SDL asks for sound a piece ahead of what is
+// heard, so the piece the last feed took counts as playing out at the
+// device's rate from the moment it was taken. 0 until the output has really
+// begun to ask for sound, however long that takes.
 uint32_t backend_audio_position(void) {
     uint32_t position = 0;
-    with_device_locked([&position](Audio &a) { position = a.position; });
+    with_device_locked([&position](Audio &a) {
+        uint32_t since = backend_time_ms() - a.fed_at;
+        uint64_t playing = static_cast<uint64_t>(since) * a.rate / 1000;
+        uint32_t piece = a.position - a.position_before_feed;
+        position = a.position_before_feed +
+                   (a.paused || playing >= piece ? piece : static_cast<uint32_t>(playing));
+    });
     return position;
 }
 

@@ -18,7 +18,6 @@
 #include "../core/core.h"
 
 #include <errno.h>
-#include <iconv.h>
 #include <map>
 #include <stdio.h>
 #include <stdlib.h>
@@ -34,7 +33,7 @@ struct SdlWindow {
     SDL_Window *window = nullptr;
     int width = 0, height = 0;    // the client area as the SDL window has it
     std::vector<uint32_t> pixels; // width * height, 0x00RRGGBB, top row first
-    std::string title;            // the title as last set, code page 932
+    std::string title;            // the title as last set, UTF-8
     RECT outer{};                 // the outer rectangle as last applied
     int shown = 0, minimized = 0; // as last applied
     int icon_width = 0;           // the icon as last applied (0: none yet)
@@ -58,35 +57,6 @@ void shut_down(void) {
 SdlWindow *data_of(HWND window) {
     PlatformWindow *record = platform_window(window);
     return record != nullptr ? static_cast<SdlWindow *>(record->backend) : nullptr;
-}
-
-// Code page 932 bytes as UTF-8; bytes that do not convert become '?'.
-std::string to_utf8(const char *text) {
-    std::string out;
-    iconv_t cd = iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        for (const char *p = text; *p != 0; p++)
-            out += static_cast<unsigned char>(*p) < 0x80 ? *p : '?';
-        return out;
-    }
-    size_t in_left = strlen(text);
-    char *in = const_cast<char *>(text);
-    char buffer[256];
-    while (in_left > 0) {
-        char *dst = buffer;
-        size_t dst_left = sizeof buffer;
-        size_t result = iconv(cd, &in, &in_left, &dst, &dst_left);
-        out.append(buffer, static_cast<size_t>(dst - buffer));
-        if (result == static_cast<size_t>(-1) && errno != E2BIG) {
-            // An invalid or cut-off character: skip one byte.
-            out += '?';
-            in++;
-            in_left--;
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-    iconv_close(cd);
-    return out;
 }
 
 // Where the client area's top-left corner lies for the core's outer
@@ -318,6 +288,11 @@ int sdl_start(Uint32 subsystem) {
         // A click that activates the window is also a click in it.
         SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
         SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+        // Frames go to the window through the display's own image transfer
+        // (shared memory on X11), not through a GL texture: where GL is only
+        // emulated in software (a virtual display, a machine without a GPU
+        // driver) that costs several times the CPU of the whole player.
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         atexit(shut_down);
     }
     if (SDL_InitSubSystem(subsystem) != 0)
@@ -358,8 +333,8 @@ void backend_sleep(uint32_t ms) {
 // ---- Message box -----------------------------------------------------------
 
 void backend_message_box(const char *text, const char *title, unsigned flags) {
-    std::string message = to_utf8(text);
-    std::string caption = to_utf8(title);
+    std::string message = text;
+    std::string caption = title;
     // Also on stderr, so a run from a terminal or a script keeps the text.
     fprintf(stderr, "MessageBoxA [%s] 0x%08x %s\n", caption.c_str(), flags, message.c_str());
     fflush(stderr);
@@ -470,8 +445,8 @@ int backend_window_created(HWND window) {
     // Fixed size (not resizable, and no maximize offered), hidden until
     // ShowWindow.
     data->window =
-        SDL_CreateWindow(to_utf8(record->title).c_str(), client_x(record), client_y(record),
-                         width * window_scale(), height * window_scale(), SDL_WINDOW_HIDDEN);
+        SDL_CreateWindow(record->title, client_x(record), client_y(record), width * window_scale(),
+                         height * window_scale(), SDL_WINDOW_HIDDEN);
     if (data->window == nullptr) {
         fprintf(stderr, "kmov: cannot open a window: %s\n", SDL_GetError());
         fflush(stderr);
@@ -494,7 +469,7 @@ void backend_window_changed(HWND window) {
         return;
     if (data->title != record->title) {
         data->title = record->title;
-        SDL_SetWindowTitle(data->window, to_utf8(record->title).c_str());
+        SDL_SetWindowTitle(data->window, record->title);
     }
     apply_icon(data);
     int width = at_least_one(record->client_width);

@@ -9,7 +9,8 @@
 // The player's loop never returns to the browser on its own, so every wait
 // here gives the page control (Asyncify: the wasm stack is unwound and
 // rewound around the wait): backend_poll_events yields once, WaitMessage
-// sleeps until a page event arrives. Sound is in web_audio.cpp.
+// sleeps until a page event arrives, the timed wait until one arrives or
+// its time is up. Sound is in web_audio.cpp.
 #include "web.h"
 
 #include "../core/backend.h"
@@ -48,9 +49,9 @@ namespace {
 // The one window the page shows (PlatformWindow::backend).
 struct WebWindow {
     HWND handle = nullptr;
-    int width = 0, height = 0;   // the client area, as the canvas has it
-    std::vector<uint8_t> pixels; // width * height RGBA, top row first
-    char title[256] = {0};       // as last set, code page 932
+    int width = 0, height = 0;                      // the client area, as the canvas has it
+    std::vector<uint8_t> pixels;                    // width * height RGBA, top row first
+    char title[sizeof PlatformWindow::title] = {0}; // as last set, UTF-8
     int shown = 0;
     const uint32_t *icon = nullptr; // as last set
 };

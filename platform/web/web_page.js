@@ -31,13 +31,10 @@ var kmovWeb = (function () {
     return HEAPU8.slice(pointer, end);
   }
 
-  // Code page 932 bytes as text; what does not decode shows as U+FFFD.
-  function fromCp932(bytes) {
-    try {
-      return new TextDecoder('shift_jis').decode(bytes);
-    } catch (e) {
-      return String.fromCharCode.apply(null, Array.from(bytes, b => b < 0x80 ? b : 0x3f));
-    }
+  // The core's UTF-8 text (titles and boxes); what does not decode shows
+  // as U+FFFD.
+  function fromUtf8(bytes) {
+    return new TextDecoder('utf-8').decode(bytes);
   }
 
   function post(kind, x, y) {
@@ -238,8 +235,8 @@ var kmovWeb = (function () {
       });
     },
     messageBox(textPointer, titlePointer) {
-      const text = fromCp932(cString(textPointer));
-      const title = fromCp932(cString(titlePointer));
+      const text = fromUtf8(cString(textPointer));
+      const title = fromUtf8(cString(titlePointer));
       console.error('MessageBoxA [' + title + '] ' + text);
       return new Promise(resolve => {
         element('kmov-dialog-title').textContent = title;
@@ -262,7 +259,7 @@ var kmovWeb = (function () {
       layout();
     },
     screenTitle(title) {
-      document.title = fromCp932(cString(title));
+      document.title = fromUtf8(cString(title));
     },
     screenIcon(argb, width, height) {
       const canvas = document.createElement('canvas');

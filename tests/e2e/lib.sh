@@ -261,11 +261,11 @@ e2e_wine_unmanaged() {
 # SDL's disk driver waits a fixed time for each piece it writes and so runs
 # a little slower than real time, more so on a busy machine; a player
 # feeding it at real time would then find its buffers all taken now and
-# then. Waiting 20 ms for each 512-sample piece (23 ms at 22050 Hz) keeps
+# then. Waiting 85 ms for each 2048-sample piece (93 ms at 22050 Hz) keeps
 # the device a little ahead instead: it plays silence when it runs dry,
 # which the comparison allows.
 e2e_sdl_disk_audio() {
-    export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$1 SDL_DISKAUDIODELAY=${E2E_DISK_DELAY_MS:-20}
+    export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=$1 SDL_DISKAUDIODELAY=${E2E_DISK_DELAY_MS:-85}
 }
 
 # e2e_sound_reached RECORDED EXPECTED: the samples of EXPECTED (raw 16-bit,
@@ -273,4 +273,31 @@ e2e_sdl_disk_audio() {
 # played silence in between (pauses, late buffers).
 e2e_sound_reached() {
     python3 "$E2E_DIR/sound_reached.py" "$1" "$2"
+}
+
+# e2e_start_pulse: a private PulseAudio server for this test (its runtime
+# folder and home in E2E_TMP, so nothing of the user's or another test's is
+# touched) with a null sink "rec" as the default output; its monitor is what
+# e2e_record_pulse records. Exports XDG_RUNTIME_DIR, PULSE_RUNTIME_PATH and
+# PULSE_SERVER; HOME is left alone (the server is given its own).
+e2e_start_pulse() {
+    e2e_need pulseaudio pactl parec
+    local home="$E2E_TMP/pulse-home" pa
+    export XDG_RUNTIME_DIR="$E2E_TMP/xdg" PULSE_RUNTIME_PATH="$E2E_TMP/xdg/pulse"
+    mkdir -p "$XDG_RUNTIME_DIR" "$home"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
+    HOME=$home e2e_start pa "$E2E_TMP/pulse.log" -- pulseaudio --daemonize=no \
+        --exit-idle-time=-1 -n --load="module-null-sink sink_name=rec" \
+        --load="module-native-protocol-unix" --log-target=stderr
+    export PULSE_COOKIE="$home/.config/pulse/cookie"
+    e2e_wait 15 pactl info || e2e_fail "pulseaudio did not start ($(tail -3 "$E2E_TMP/pulse.log.err"))"
+    pactl set-default-sink rec || e2e_fail "no null sink"
+}
+
+# e2e_record_pulse PID_VAR FILE RATE: records the null sink's monitor as raw
+# 16-bit mono at RATE into FILE until the test ends it.
+e2e_record_pulse() {
+    e2e_start "$1" "$2" -- parec -d rec.monitor --format=s16le --rate="$3" --channels=1 --raw \
+        --latency-msec=10
 }

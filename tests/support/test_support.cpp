@@ -1,6 +1,10 @@
 #include "test_support.h"
 
+#include "app/startup_block.h"
+
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -59,6 +63,38 @@ std::vector<uint8_t> counting_bytes(size_t count) {
     for (size_t i = 0; i < count; i++)
         bytes[i] = static_cast<uint8_t>(i % 251);
     return bytes;
+}
+
+namespace {
+void put_le(std::vector<uint8_t> &bytes, size_t at, uint32_t value, int width) {
+    for (int i = 0; i < width; i++)
+        bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+}
+} // namespace
+
+std::vector<uint8_t> fake_pe_template(size_t size, bool plus) {
+    std::vector<uint8_t> bytes = counting_bytes(size);
+    if (size < 0x300 + STARTUP_MARKER_SIZE + STARTUP_BLOCK_SIZE)
+        throw std::invalid_argument("fake_pe_template: too small for its block");
+    std::fill(bytes.begin(), bytes.begin() + 0x300 + STARTUP_MARKER_SIZE + STARTUP_BLOCK_SIZE, 0);
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    put_le(bytes, 0x3C, 0x80, 4);
+    std::memcpy(bytes.data() + 0x80, "PE\0\0", 4);
+    const size_t optional = 0x80 + 24;
+    put_le(bytes, 0x80 + 4 + 16, plus ? 0xF0 : 0xE0, 2); // SizeOfOptionalHeader
+    put_le(bytes, optional, plus ? 0x20B : 0x10B, 2);
+    put_le(bytes, optional + (plus ? 108 : 92), 16, 4); // NumberOfRvaAndSizes
+    std::memcpy(bytes.data() + 0x300, STARTUP_MARKER, STARTUP_MARKER_SIZE);
+    return bytes;
+}
+
+void fake_sign(std::vector<uint8_t> &program, size_t entry, size_t table) {
+    program.resize((program.size() + 7) / 8 * 8, 0);
+    put_le(program, entry, static_cast<uint32_t>(program.size()), 4);
+    put_le(program, entry + 4, static_cast<uint32_t>(table), 4);
+    for (size_t i = 0; i < table; i++)
+        program.push_back(static_cast<uint8_t>(0x30 + i % 7));
 }
 
 Palette test_palette() {

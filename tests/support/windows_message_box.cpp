@@ -1,12 +1,14 @@
 // For the unit tests on Windows: the message-box part of the headless
 // backend's controls, over the real USER32. The program's calls to
-// MessageBoxA go through the import slot __imp_MessageBoxA; defining that
-// slot here makes the linker take it instead of USER32's, so a failure
-// under test is recorded and echoed (as the headless backend does) instead
-// of waiting for a click on a real box.
+// MessageBoxW (and any to MessageBoxA) go through the import slots
+// __imp_MessageBoxW and __imp_MessageBoxA; defining those slots here makes
+// the linker take them instead of USER32's, so a failure under test is
+// recorded and echoed (as the headless backend does, in code page 932)
+// instead of waiting for a click on a real box.
 #include "headless.h"
 
 #include <stdio.h>
+#include <string>
 
 namespace {
 
@@ -28,10 +30,27 @@ int WINAPI record_message_box(HWND owner, LPCSTR text, LPCSTR caption, UINT type
     return IDOK;
 }
 
+std::string to_cp932(LPCWSTR text) {
+    if (text == nullptr)
+        return {};
+    int size = WideCharToMultiByte(932, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return {};
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(932, 0, text, -1, out.data(), size, nullptr, nullptr);
+    out.resize(static_cast<size_t>(size - 1));
+    return out;
+}
+
+int WINAPI record_message_box_wide(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+    return record_message_box(owner, to_cp932(text).c_str(), to_cp932(caption).c_str(), type);
+}
+
 } // namespace
 
 extern "C" {
 int(WINAPI *__imp_MessageBoxA)(HWND, LPCSTR, LPCSTR, UINT) = record_message_box;
+int(WINAPI *__imp_MessageBoxW)(HWND, LPCWSTR, LPCWSTR, UINT) = record_message_box_wide;
 }
 
 const std::vector<HeadlessMessageBox> &headless_message_boxes(void) {

@@ -271,12 +271,19 @@ function hookWebAudio() {
     });
     await tab.close();
 
-    await check("the sound's samples reach Web Audio complete, in order and back to back", async () => {
+    await check("the sound's samples reach Web Audio complete, in order and back to back, " +
+                'across a pause', async () => {
       const listener = await browser.newPage();
       await listener.evaluateOnNewDocument(hookWebAudio);
       await listener.goto('file://' + page);
       await listener.waitForFunction(() => window.kmovHeard.length > 0, { timeout: 20000 });
-      await sleep(info.duration_ms + 1500);
+      await sleep(2000);
+      await clickCanvas(listener);
+      await sleep(500);
+      expect((await listener.evaluate(() => kmovWeb.audio.context.state)) === 'suspended',
+             'the sound plays on while paused');
+      await clickCanvas(listener);
+      await sleep(info.duration_ms - 2000 + 1500);
       const heard = await listener.evaluate(() => window.kmovHeard);
       const all = [].concat(...heard.map(buffer => buffer.samples));
       expect(all.length === samples.length, `${all.length} samples heard, ${samples.length} played`);

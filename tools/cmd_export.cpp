@@ -1,0 +1,105 @@
+// kmov export FILE -o OUT: what the player presents and plays, at the
+// movie's own timing, as an ordinary video, animation or sound file.
+#include "cli.h"
+#include "commands.h"
+#include "media_export.h"
+#include "movie_input.h"
+#include "player_harness.h"
+
+#include <chrono>
+#include <cstdio>
+#include <unistd.h>
+
+namespace kmov {
+
+int command_export(const std::vector<std::string> &argv) {
+    Arguments args("export", "FILE -o OUT [--progress | --quiet]",
+                   "Writes what the player presents and plays, at the movie's own timing, into\n"
+                   "the format OUT's extension names: .mp4 (H.264 with AAC), .webm (VP9 with\n"
+                   "Opus), .mkv (FFV1, lossless, with FLAC), .gif, .apng, or .wav and .flac for\n"
+                   "the sound alone. FILE is a movie or a packed program; a damaged movie is\n"
+                   "refused as kmov frames refuses it.",
+                   {{"o", true, "the file to write", "OUT"},
+                    {"progress", false, "show progress even when stderr is not a terminal"},
+                    {"quiet", false, "show no progress"}});
+    if (!args.parse(argv))
+        return report("export", {args.error(), 2});
+    if (args.help()) {
+        std::fputs(args.help_text().c_str(), stdout);
+        return 0;
+    }
+    if (args.positional().size() != 1)
+        return report("export", {"expects one FILE (see kmov export --help)", 2});
+    const std::string out = args.value("o");
+    if (out.empty())
+        return report("export", {"needs -o OUT", 2});
+    Expected<ExportFormat> format = export_format(out);
+    if (!format)
+        return report("export", format.error());
+    if (std::optional<Error> error = refuse_output_over_input({out}, args.positional()))
+        return report("export", *error);
+
+    report_player_errors("export");
+    Expected<MovieLocation> location = locate_movie(args.positional()[0], std::nullopt);
+    if (!location)
+        return report("export", location.error());
+    Expected<MovieSummary> summary = inspect_movie(*location, false);
+    if (!summary)
+        return report("export", summary.error());
+    if (!summary->damage.empty())
+        return report("export", {location->path + ": a damaged movie: " + summary->damage +
+                                 " (see kmov info)"});
+    const MovieHeader &header = summary->header;
+    if (!format->video && header.sample_rate <= 0)
+        return report("export", {location->path + ": the movie has no sound"});
+
+    auto frames_of = summary->tags.find(TAG_VBLT);
+    const int64_t frames = frames_of != summary->tags.end() ? frames_of->second : 0;
+    const double fps = summary->duration_ms > 0 && frames > 0
+                           ? double(frames) * 1000.0 / double(summary->duration_ms)
+                           : 15.0;
+    Expected<std::unique_ptr<MediaExport>> writer =
+        MediaExport::open(out, header.width, header.height, fps, header.sample_rate);
+    if (!writer)
+        return report("export", writer.error());
+
+    const bool progress = !args.has("quiet") && (args.has("progress") || isatty(STDERR_FILENO));
+    const auto started = std::chrono::steady_clock::now();
+    int64_t done = 0;
+    std::optional<Error> failed;
+    Expected<PlaybackResult> played = play_headless(
+        location->path, location->offset,
+        [&](const PresentedFrame &frame) {
+            if (failed || !format->video)
+                return;
+            failed = (*writer)->add_frame(frame.time_ms, frame.pixels, *frame.colours);
+            done++;
+            if (progress && frames > 0) {
+                int width = 30, filled = int(done * width / std::max<int64_t>(frames, done));
+                std::fprintf(stderr, "\rexport [%-*s] %lld/%lld frames", width,
+                             std::string(size_t(filled), '#').c_str(), (long long)done,
+                             (long long)frames);
+            }
+        },
+        [&](const int16_t *samples, size_t count) { (*writer)->add_sound(samples, count); });
+    if (progress && format->video)
+        std::fputc('\n', stderr);
+    if (!played)
+        return report("export", played.error());
+    if (failed)
+        return report("export", *failed);
+    if (std::optional<Error> error = (*writer)->finish(played->duration_ms))
+        return report("export", *error);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const std::string pictures =
+        format->video ? ", " + std::to_string(done) + " frames" : std::string();
+    std::fprintf(stderr, "%s: %s%s, %.1f s of movie in %.1f s%s\n", out.c_str(), format->what,
+                 pictures.c_str(), played->duration_ms / 1000.0, seconds,
+                 format->video && !format->sound && header.sample_rate > 0
+                     ? " (the sound is not kept: the format has none)"
+                     : "");
+    return 0;
+}
+
+} // namespace kmov
