@@ -2,13 +2,15 @@
 #ifndef KMOV_APP_PLAYER_WINDOW_H
 #define KMOV_APP_PLAYER_WINDOW_H
 
+#include "../player/player.h"
+
 #include <windows.h>
 
 #include <stddef.h>
 
 enum {
-    PLAYER_ICON = 101,              // icon group: the class's large and small icon
-    WINDOW_BITMAP_INFO_SIZE = 1064, // BITMAPINFOHEADER + 256 RGBQUADs
+    PLAYER_ICON = 101, // icon group: the class's large and small icon
+    WINDOW_BITMAP_INFO_SIZE = PLAYER_BITMAP_INFO_SIZE, // the player's header and colour table
     MODULE_PATH_SIZE = 1024,
 };
 

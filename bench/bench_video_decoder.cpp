@@ -1,7 +1,7 @@
 // Decoding throughput of decode_video_frame on 640 x 480 frames, in
 // megapixels per second, beside memcpy of one frame in the same run.
 //
-// The frames are coded by the baseline coder from generated pictures, each
+// The frames are coded by the encoder's frame coder from generated pictures, each
 // made so that one kind of code dominates: literals (noise over noise),
 // skips (a few changed pixels), fills (flat runs) and copies (the previous
 // frame moved by a pixel or a row); and a short animated sequence coded
@@ -17,10 +17,8 @@
 // far slower on some processors than its vector copy (with glibc,
 // GLIBC_TUNABLES=glibc.cpu.x86_rep_movsb_threshold=100000000 shows the
 // latter); compare against both.
-#include "baseline_coder.h"
-#include "player/player_state.h"
-#include "player/video_decoder.h"
-#include "stream/prefetch_ring.h"
+#include "encode/frame_coder.h"
+#include "player_harness.h"
 
 #include <benchmark/benchmark.h>
 
@@ -52,9 +50,10 @@ struct Workload {
 
 Workload over(const Bytes &previous, const std::vector<Bytes> &frames) {
     Workload work{previous, {}, 0};
-    kmov::BaselineCoder coder(W, H, previous);
+    kmov::FrameCoder coder(W, H);
+    coder.code_frame(previous, true); // the decoder's buffer holds `previous`
     for (const Bytes &frame : frames) {
-        work.payloads.push_back(coder.encode(frame));
+        work.payloads.push_back(coder.code_frame(frame, false));
         work.code_bytes += work.payloads.back().size();
     }
     return work;
@@ -130,9 +129,9 @@ Workload sequence() {
         frames.push_back(std::move(frame));
     }
     Workload work{Bytes(PIXELS, 0), {}, 0};
-    kmov::BaselineCoder coder(W, H);
+    kmov::FrameCoder coder(W, H);
     for (const Bytes &frame : frames) {
-        work.payloads.push_back(coder.encode(frame));
+        work.payloads.push_back(coder.code_frame(frame, work.payloads.empty()));
         work.code_bytes += work.payloads.back().size();
     }
     return work;
@@ -140,41 +139,21 @@ Workload sequence() {
 
 void run(benchmark::State &state, const Workload &work) {
     // Every payload, padded to 4 bytes, one after the other in the ring.
-    std::vector<int32_t> lengths;
-    Bytes stream;
-    for (const Bytes &payload : work.payloads) {
-        size_t start = stream.size();
-        stream.insert(stream.end(), payload.begin(), payload.end());
-        stream.resize((stream.size() + 3) & ~size_t{3}, 0);
-        lengths.push_back(static_cast<int32_t>(stream.size() - start));
-    }
-    if (!ring_create(static_cast<int32_t>(stream.size()))) {
+    kmov::PayloadStream stream(work.payloads);
+    if (!stream.ok()) {
         state.SkipWithError("no ring");
         return;
     }
-    std::memcpy(ring_data, stream.data(), stream.size());
     Bytes buffer = work.start;
-    frame_bits = buffer.data();
-    width = W;
-    height = H;
-    row_stride = W;
-
     for (auto _ : state) {
-        ring_read = 0;
-        ring_fill = static_cast<int32_t>(stream.size());
-        for (int32_t length : lengths) {
-            current_length = length;
-            decode_video_frame();
-        }
+        stream.decode_all(buffer.data(), W, H, W);
         benchmark::DoNotOptimize(buffer.data());
         benchmark::ClobberMemory();
     }
-    double pixels = static_cast<double>(PIXELS) * static_cast<double>(lengths.size());
+    double pixels = static_cast<double>(PIXELS) * static_cast<double>(work.payloads.size());
     state.counters["Mpx/s"] = benchmark::Counter(
         pixels * static_cast<double>(state.iterations()) / 1e6, benchmark::Counter::kIsRate);
     state.counters["code_bytes/px"] = static_cast<double>(work.code_bytes) / pixels;
-    frame_bits = nullptr;
-    ring_free();
 }
 
 void BM_memcpy_frame(benchmark::State &state) {

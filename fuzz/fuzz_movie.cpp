@@ -9,13 +9,13 @@
 // inputs whose frame, frames, ring or sound pool would be large are left out
 // (the table of hostile movies in tests/test_hostile.cpp covers those sizes).
 #include "fuzz_support.h"
+#include "player_harness.h"
 
 #include "app/event_pump.h"
 #include "app/fatal_error.h"
 #include "headless.h"
 #include "player/movie_format.h"
 #include "player/player.h"
-#include "player/player_state.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -96,12 +96,8 @@ void play(void *context) {
         return;
     for (int round = 0; round < 2; round++) {
         player_play();
-        for (int turn = 0; turn < kMaxTurns && player_is_playing(); turn++) {
-            if (static_cast<int32_t>(headless_time() - due_time) < 0)
-                headless_set_time(due_time);
-            pump_messages(0);
-            headless_audio_complete(headless_audio_queued());
-        }
+        for (int turn = 0; turn < kMaxTurns && player_is_playing(); turn++)
+            kmov::harness_play_turn();
         player_pause();
     }
 }

@@ -20,7 +20,7 @@ void read_movie(const char *path, std::optional<uint64_t> offset) {
     kmov::Expected<kmov::MovieLocation> location = kmov::locate_movie(path, offset);
     if (!location)
         return;
-    kmov::Expected<kmov::MovieSummary> summary = kmov::inspect_movie(*location);
+    kmov::Expected<kmov::MovieSummary> summary = kmov::inspect_movie(*location, false);
     if (summary && summary->records < 0)
         kmov::fuzz::finding("a negative record count");
 }

@@ -6,7 +6,7 @@
 // Makes OUT_DIR/<target>/ for each target; each MOVIE given (the demo)
 // adds seeds made from its records.
 #include "app/startup_block.h"
-#include "baseline_coder.h"
+#include "encode/frame_coder.h"
 #include "hostile_movies.h"
 #include "movie_writer.h"
 #include "packer.h"
@@ -58,7 +58,7 @@ Bytes picture(int w, int h, int frame) {
     return pixels;
 }
 
-// Frames coded with the baseline coder, so every kind of code appears.
+// Frames coded with the encoder's frame coder, so every kind of code appears.
 kmov::MovieWriter coded_movie(int w, int h, int frames, bool sound) {
     MovieHeader header = kmov::make_header(w, h);
     header.data_rate = 30000;
@@ -74,12 +74,12 @@ kmov::MovieWriter coded_movie(int w, int h, int frames, bool sound) {
     for (size_t i = 0; i < palette.size(); i++)
         palette[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i / 2), 0};
     kmov::MovieWriter movie(header, palette);
-    kmov::BaselineCoder coder(w, h);
+    kmov::FrameCoder coder(w, h);
     const Bytes block = {0x07, 0xF0, 0x02, 0x41, 0x82}; // ldp 6: 1, 0, 0, 0, 0, ...
     if (sound)
         movie.add(TAG_ADAT, 0, block, 5);
     for (int f = 0; f < frames; f++) {
-        movie.frame(coder.encode(picture(w, h, f)), 0, f == 0 ? 0 : 66);
+        movie.frame(coder.code_frame(picture(w, h, f), f == 0), 0, f == 0 ? 0 : 66);
         if (sound && f == 0)
             movie.add(TAG_ASTA, 0);
         if (sound)
@@ -285,12 +285,12 @@ int main(int argc, char **argv) {
         seed("startup", "web-packed", *web);
 
     // Frames for the decoder alone: a first frame and the next one, coded
-    // by the baseline coder; literals only; one of each operation.
+    // by the frame coder; literals only; one of each operation.
     {
         const int w = 37, h = 21;
-        kmov::BaselineCoder coder(w, h);
-        Bytes first = coder.encode(picture(w, h, 0));
-        Bytes next = coder.encode(picture(w, h, 1));
+        kmov::FrameCoder coder(w, h);
+        Bytes first = coder.code_frame(picture(w, h, 0), true);
+        Bytes next = coder.code_frame(picture(w, h, 1), false);
         video_seed("first-frame", w, h, 0, 0, first);
         video_seed("next-frame", w, h, 0, 0, next);
         video_seed("next-frame-short-length", w, h, 1, static_cast<int32_t>(next.size() / 2), next);

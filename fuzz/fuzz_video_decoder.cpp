@@ -12,12 +12,13 @@
 #include "fuzz_support.h"
 #include "reference_decoder.h"
 
-#include "player/player_state.h"
-#include "player/video_decoder.h"
+#include "player_harness.h"
 #include "stream/prefetch_ring.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <vector>
 
 namespace {
@@ -60,31 +61,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     // The ring holds exactly the payload, starting anywhere in its array,
     // and has no source behind it: bytes past the payload cannot be had.
-    if (!ring_create(payload_size))
-        kmov::fuzz::finding("ring_create failed");
-    movie_source = nullptr;
-    int32_t start = static_cast<int32_t>(le(data + 13, 2)) & ring_mask;
-    for (int32_t i = 0; i < payload_size; i++)
-        ring_data[(start + i) & ring_mask] = payload[i];
-    ring_read = start;
-    ring_write = start + payload_size;
-    ring_fill = payload_size;
-
     uint8_t *frame = static_cast<uint8_t *>(std::malloc(frame_size > 0 ? frame_size : 1));
     if (frame_size > 0)
         std::memcpy(frame, before.data(), frame_size);
-    frame_bits = frame;
-    width = w;
-    height = h;
-    row_stride = stride;
-    current_length = length;
-    decode_video_frame();
+    const int32_t start = static_cast<int32_t>(le(data + 13, 2));
+    std::optional<kmov::PayloadDecode> decoded = kmov::harness_decode_payload(
+        frame, w, h, stride, std::span(payload, static_cast<size_t>(payload_size)), length, start);
+    if (!decoded)
+        kmov::fuzz::finding("ring_create failed");
 
+    // The ring's capacity: the smallest it makes for the payload.
+    const int32_t mask = static_cast<int32_t>(ring_capacity_for(payload_size)) - 1;
     int32_t taken = length <= 0 ? 0 : length < payload_size ? length : payload_size;
-    if (current_length != 0)
+    if (decoded->length_left != 0)
         kmov::fuzz::finding("current_length is not 0 after the frame");
-    if (ring_fill != payload_size - taken ||
-        (ring_read & ring_mask) != ((start + taken) & ring_mask))
+    if (decoded->ring_left != payload_size - taken ||
+        decoded->ring_position != ((start + taken) & mask))
         kmov::fuzz::finding("the ring does not stand behind the record's payload");
     Bytes codes(payload, payload + taken);
     kmov::test::reference_decode_frame(before, w, h, stride, codes);
@@ -92,7 +84,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         kmov::fuzz::finding("the frame differs from the plain decoder's");
 
     std::free(frame);
-    frame_bits = nullptr;
-    ring_free();
     return 0;
 }

@@ -4,18 +4,10 @@
 
 int movie_read_header(ByteSource *source, MovieHeader *header) {
     header->magic = source_read_be32(source);
-    header->data_rate = (int32_t)source_read_be32(source);
-    header->ring_size = (int32_t)source_read_be32(source);
-    header->preload_size = (int32_t)source_read_be32(source);
-    header->width = (int32_t)source_read_be32(source);
-    header->height = (int32_t)source_read_be32(source);
-    header->frame_rate = (int32_t)source_read_be32(source);
-    header->frame_count = (int32_t)source_read_be32(source);
-    header->sample_rate = (int32_t)source_read_be32(source);
-    header->ldp = (int32_t)source_read_be32(source);
-    header->samples_per_buffer = (int32_t)source_read_be32(source);
-    header->buffer_pairs = (int32_t)source_read_be32(source);
-    for (int i = 0; i < 4; i++)
+#define MOVIE_HEADER_READ(name, meaning) header->name = (int32_t)source_read_be32(source);
+    MOVIE_HEADER_FIELDS(MOVIE_HEADER_READ)
+#undef MOVIE_HEADER_READ
+    for (int i = 0; i < MOVIE_HEADER_RESERVED; i++)
         header->reserved[i] = (int32_t)source_read_be32(source);
     return header->magic == MOVIE_MAGIC;
 }

@@ -30,25 +30,33 @@ enum {
     MOVIE_PALETTE_SIZE = MOVIE_PALETTE_COLOURS * 4,
     MOVIE_RECORDS_OFFSET = MOVIE_HEADER_SIZE + MOVIE_PALETTE_SIZE, // 1024
     RECORD_HEADER_SIZE = 16,
-    MOVIE_FIRST_OPERATION = 240, // payload bytes from here on are codec operations
 };
 
-// The header words after the magic, in file order. Read as signed 32-bit
-// values; meaningful values are non-negative.
+// The header words after the magic, in file order: the one list of them,
+// which the reader, the movie writer and `kmov info` all go through.
+// X(name, meaning). Each is read as a signed 32-bit value; meaningful
+// values are non-negative. Four reserved words follow them.
+#define MOVIE_HEADER_FIELDS(X)                                                                     \
+    X(data_rate, "movie bytes per second of playback")                                             \
+    X(ring_size, "smallest ring capacity the movie needs")                                         \
+    X(preload_size, "bytes wanted in the ring before playback")                                    \
+    X(width, "frame width in pixels")                                                              \
+    X(height, "frame height in rows")                                                              \
+    X(frame_rate, "thousandths of a frame per second (not used by the player)")                    \
+    X(frame_count, "number of \"vblt\" records")                                                   \
+    X(sample_rate, "samples per second; 0 = no sound")                                             \
+    X(ldp, "bits per audio code, 4 or 6")                                                          \
+    X(samples_per_buffer, "16-bit samples per wave buffer")                                        \
+    X(buffer_pairs, "the player allocates 2 x buffer_pairs wave buffers")
+
+enum { MOVIE_HEADER_RESERVED = 4 };
+
 typedef struct MovieHeader {
     uint32_t magic;
-    int32_t data_rate;          // movie bytes per second of playback
-    int32_t ring_size;          // smallest ring capacity the movie needs
-    int32_t preload_size;       // bytes wanted in the ring before playback
-    int32_t width;              // frame width in pixels
-    int32_t height;             // frame height in rows
-    int32_t frame_rate;         // thousandths of a frame per second (unused)
-    int32_t frame_count;        // number of "vblt" records
-    int32_t sample_rate;        // samples per second; 0 = no sound
-    int32_t ldp;                // bits per audio code, 4 or 6
-    int32_t samples_per_buffer; // 16-bit samples per wave buffer
-    int32_t buffer_pairs;       // the player allocates 2 x buffer_pairs buffers
-    int32_t reserved[4];
+#define MOVIE_HEADER_DECLARE(name, meaning) int32_t name;
+    MOVIE_HEADER_FIELDS(MOVIE_HEADER_DECLARE)
+#undef MOVIE_HEADER_DECLARE
+    int32_t reserved[MOVIE_HEADER_RESERVED];
 } MovieHeader;
 
 typedef struct RecordHeader {

@@ -8,6 +8,11 @@
 
 typedef HPALETTE (*PaletteCallback)(void);
 
+enum {
+    PLAYER_BITMAP_INFO_SIZE = 1064,   // BITMAPINFOHEADER + 256 RGBQUADs
+    PLAYER_BITMAP_INFO_COPIED = 1000, // the header and the 240 used colours
+};
+
 // Opens the movie at file offset movie_offset of file_name: header, palette,
 // sound, bitmap, ring; executes the records in front of the first "vblt"
 // and preloads. Frames are presented into `window`, centred on (x, y), or
@@ -24,7 +29,7 @@ int player_open_wide(const WCHAR *file_name, HWND window, int x, int y, unsigned
 // memory DC, bitmap, bitmap header, byte source.
 void player_close(void);
 
-// Copies min(max_len, 1000) bytes of the bitmap header and colour table;
+// Copies min(max_len, PLAYER_BITMAP_INFO_COPIED) bytes of the bitmap header and colour table;
 // returns the count, 1000 for a null destination, 0 when nothing is open.
 int player_copy_bitmap_info(void *destination, int max_len);
 

@@ -15,11 +15,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-enum {
-    BITMAP_INFO_SIZE = 1064,   // BITMAPINFOHEADER + 256 RGBQUADs
-    BITMAP_INFO_COPIED = 1000, // the header and the 240 used colours
-};
-
 // The release steps shared by player_close and a failed player_open, each
 // only for what exists, each handle set to null afterwards.
 static void player_release(void) {
@@ -131,7 +126,7 @@ static int player_open_source(ByteSource *source, const char *file_name, HWND wi
                           header.buffer_pairs))
         goto exit;
 
-    bitmap_info = (BITMAPINFO *)calloc(1, BITMAP_INFO_SIZE);
+    bitmap_info = (BITMAPINFO *)calloc(1, PLAYER_BITMAP_INFO_SIZE);
     if (bitmap_info == NULL) {
         fatal_error("memory insufficient");
         goto exit;
@@ -211,8 +206,8 @@ int player_copy_bitmap_info(void *destination, int max_len) {
     if (bitmap_info == NULL)
         return 0;
     if (destination == NULL)
-        return BITMAP_INFO_COPIED;
-    int count = max_len < BITMAP_INFO_COPIED ? max_len : BITMAP_INFO_COPIED;
+        return PLAYER_BITMAP_INFO_COPIED;
+    int count = max_len < PLAYER_BITMAP_INFO_COPIED ? max_len : PLAYER_BITMAP_INFO_COPIED;
     if (count <= 0)
         return 0;
     memcpy(destination, bitmap_info, (size_t)count);

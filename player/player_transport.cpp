@@ -116,10 +116,8 @@ static int sound_allows(uint32_t now) {
 // Reads ahead about as many bytes as the movie consumes during `delay` ms,
 // in whole 2048-byte pieces and never more than the ring's free space.
 static void top_up(uint32_t delay) {
-    uint32_t wanted = (uint32_t)((uint64_t)delay * (uint32_t)data_rate / 1000);
-    uint32_t free_space = (uint32_t)(ring_capacity - ring_fill);
-    uint32_t amount = wanted < free_space ? wanted : free_space;
-    amount &= ~(uint32_t)(RING_REFILL - 1);
+    uint32_t amount = ring_top_up_amount(ring_top_up_wanted(delay, data_rate),
+                                         (uint32_t)(ring_capacity - ring_fill));
     if (amount > 0)
         ring_refill((int32_t)amount);
 }

@@ -12,27 +12,12 @@
 #include "video_decoder.h"
 
 #include "../stream/prefetch_ring.h"
+#include "frame_codes.h"
 #include "player_state.h"
 
 #include <string.h>
 
 #define ALWAYS_INLINE inline __attribute__((always_inline))
-
-enum {
-    OP_SKIP = 240,            // b: leave b + 2 bytes
-    OP_FROM_RIGHT = 241,      // b: b + 2 bytes from cursor + 1, as memmove
-    OP_BELOW_LEFT = 242,      // b: copies from the row below (242 to 244)
-    OP_BELOW_RIGHT = 244,     //
-    OP_ABOVE_LEFT = 245,      // b: copies from the row above (245 to 247)
-    OP_ABOVE = 246,           //
-    OP_ABOVE_RIGHT = 247,     //
-    OP_FILL = 248,            // b: b + 2 copies of the byte at cursor - 1
-    OP_SHORT_SKIP_LAST = 252, // 249 to 252: leave op - 247 bytes
-    SHORT_SKIP_BIAS = 247,
-    SHORT_FILL_BIAS = 251, // 253 to 255: op - 251 copies of the left byte
-    RUN_BIAS = 2,          // a count byte b gives a run of b + 2
-    RUN_MAX = 255 + RUN_BIAS,
-};
 
 // The code bytes at hand: a contiguous piece of the payload in the ring.
 typedef struct CodeRun {
@@ -74,7 +59,7 @@ static ALWAYS_INLINE uint64_t has_operation(uint64_t word) {
 
 // ---- In-bounds operations ------------------------------------------------------
 
-// n (2 to 257) bytes from src to dst as memmove does. Used where the source
+// n (FRAME_RUN_MIN to FRAME_RUN_MAX) bytes from src to dst as memmove does. Used where the source
 // lies after the destination, or wholly before it.
 static ALWAYS_INLINE void move_run(uint8_t *dst, const uint8_t *src, int64_t n) {
     if (n > 16) {
@@ -145,7 +130,7 @@ static ALWAYS_INLINE void copy_from_before(uint8_t *dst, int64_t distance, int64
     }
 }
 
-// n (2 to 257) copies of the byte before dst, read once.
+// n (FRAME_RUN_MIN to FRAME_RUN_MAX) copies of the byte before dst, read once.
 static ALWAYS_INLINE void fill_run(uint8_t *dst, int64_t n) {
     uint8_t value = dst[-1];
     if (n >= 16) {
@@ -171,7 +156,7 @@ static ALWAYS_INLINE void fill_run(uint8_t *dst, int64_t n) {
 }
 
 // One row whose references all lie inside the buffer: row >= 2, width <=
-// row_stride and at least 2 x row_stride + RUN_MAX bytes from the row's
+// row_stride and at least 2 x row_stride + FRAME_RUN_MAX bytes from the row's
 // start to the buffer's end.
 static CodeRun decode_row_inside(CodeRun codes, uint8_t *row) {
     const int64_t w = width;
@@ -192,40 +177,40 @@ static CodeRun decode_row_inside(CodeRun codes, uint8_t *row) {
             break;
         uint8_t *dst = row + col;
         int op = code_byte(&codes);
-        if (op < OP_SKIP) {
+        if (op < FRAME_OP_FIRST) {
             *dst = (uint8_t)op;
             col++;
             continue;
         }
         int64_t n;
-        if (op > OP_FILL) {
-            if (op <= OP_SHORT_SKIP_LAST) {
-                col += op - SHORT_SKIP_BIAS;
+        if (op > FRAME_OP_FILL_LONG) {
+            if (op <= FRAME_OP_SKIP_SHORT_LAST) {
+                col += op - FRAME_SKIP_SHORT_BIAS;
                 continue;
             }
-            n = op - SHORT_FILL_BIAS;
+            n = op - FRAME_FILL_SHORT_BIAS;
             fill_run(dst, n);
             col += n;
             continue;
         }
-        n = code_byte(&codes) + RUN_BIAS;
+        n = code_byte(&codes) + FRAME_RUN_BIAS;
         switch (op) {
-        case OP_SKIP:
+        case FRAME_OP_SKIP_LONG:
             break;
-        case OP_FROM_RIGHT:
+        case FRAME_OP_COPY_RIGHT:
             move_run(dst, dst + 1, n);
             break;
-        case OP_BELOW_LEFT:
-        case OP_BELOW_LEFT + 1:
-        case OP_BELOW_RIGHT:
-            move_run(dst, dst + stride + (op - (OP_BELOW_LEFT + 1)), n);
+        case FRAME_OP_COPY_BELOW_LEFT:
+        case FRAME_OP_COPY_BELOW:
+        case FRAME_OP_COPY_BELOW_RIGHT:
+            move_run(dst, dst + frame_copy_below_offset(op, stride), n);
             break;
-        case OP_ABOVE_LEFT:
-        case OP_ABOVE:
-        case OP_ABOVE_RIGHT:
-            copy_from_before(dst, stride + (OP_ABOVE - op), n);
+        case FRAME_OP_COPY_ABOVE_LEFT:
+        case FRAME_OP_COPY_ABOVE:
+        case FRAME_OP_COPY_ABOVE_RIGHT:
+            copy_from_before(dst, frame_copy_above_distance(op, stride), n);
             break;
-        default: // OP_FILL
+        default: // FRAME_OP_FILL_LONG
             fill_run(dst, n);
             break;
         }
@@ -272,30 +257,30 @@ static CodeRun decode_row_careful(CodeRun codes, uint8_t *buffer, int64_t size, 
     while (col < width) {
         int64_t pos = start + col;
         int op = code_byte(&codes);
-        if (op < OP_SKIP) {
+        if (op < FRAME_OP_FIRST) {
             put_byte(buffer, size, pos, (uint8_t)op);
             col++;
             continue;
         }
         int64_t n;
-        if (op > OP_FILL) {
-            if (op <= OP_SHORT_SKIP_LAST) {
-                col += op - SHORT_SKIP_BIAS;
+        if (op > FRAME_OP_FILL_LONG) {
+            if (op <= FRAME_OP_SKIP_SHORT_LAST) {
+                col += op - FRAME_SKIP_SHORT_BIAS;
                 continue;
             }
-            n = op - SHORT_FILL_BIAS;
+            n = op - FRAME_FILL_SHORT_BIAS;
             fill_careful(buffer, size, pos, n);
             col += n;
             continue;
         }
-        n = code_byte(&codes) + RUN_BIAS;
-        if (op == OP_FROM_RIGHT)
+        n = code_byte(&codes) + FRAME_RUN_BIAS;
+        if (op == FRAME_OP_COPY_RIGHT)
             copy_careful(buffer, size, pos, 1, n);
-        else if (op <= OP_BELOW_RIGHT && op != OP_SKIP)
-            copy_careful(buffer, size, pos, stride + (op - (OP_BELOW_LEFT + 1)), n);
-        else if (op <= OP_ABOVE_RIGHT && op != OP_SKIP)
-            copy_careful(buffer, size, pos, -(stride + (OP_ABOVE - op)), n);
-        else if (op == OP_FILL)
+        else if (op <= FRAME_OP_COPY_BELOW_RIGHT && op != FRAME_OP_SKIP_LONG)
+            copy_careful(buffer, size, pos, frame_copy_below_offset(op, stride), n);
+        else if (op <= FRAME_OP_COPY_ABOVE_RIGHT && op != FRAME_OP_SKIP_LONG)
+            copy_careful(buffer, size, pos, -frame_copy_above_distance(op, stride), n);
+        else if (op == FRAME_OP_FILL_LONG)
             fill_careful(buffer, size, pos, n);
         col += n;
     }
@@ -309,7 +294,7 @@ void decode_video_frame(void) {
         const int64_t size = (int64_t)height * stride;
         for (int64_t row = 0; row < height; row++) {
             int64_t start = row * stride;
-            if (row >= 2 && width <= stride && start + 2 * stride + RUN_MAX <= size)
+            if (row >= 2 && width <= stride && start + 2 * stride + FRAME_RUN_MAX <= size)
                 codes = decode_row_inside(codes, frame_bits + start);
             else
                 codes = decode_row_careful(codes, frame_bits, size, start);

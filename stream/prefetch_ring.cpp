@@ -7,20 +7,41 @@
 
 #include <stdlib.h>
 
+int64_t ring_capacity_for(int64_t ring_size) {
+    int64_t capacity = RING_MIN_CAPACITY;
+    while (capacity < ring_size)
+        capacity *= 2;
+    return capacity;
+}
+
+int64_t ring_preload_target_for(int64_t preload_size, int64_t capacity) {
+    if (preload_size <= 0)
+        return 0;
+    int64_t t = (preload_size + preload_size / 8 + 2047) & ~(int64_t)2047;
+    return t < capacity ? t : capacity;
+}
+
+uint32_t ring_top_up_wanted(uint32_t delay, int32_t bytes_per_second) {
+    return (uint32_t)((uint64_t)delay * (uint32_t)bytes_per_second / 1000);
+}
+
+uint32_t ring_top_up_amount(uint32_t wanted, uint32_t free_space) {
+    uint32_t amount = wanted < free_space ? wanted : free_space;
+    return amount & ~(uint32_t)(RING_REFILL - 1);
+}
+
 int ring_create(int32_t ring_size) {
     ring_free();
-    // Doubling stops at RING_MAX_CAPACITY: one more step would overflow.
-    int32_t capacity = RING_MIN_CAPACITY;
-    while (capacity < ring_size && capacity < RING_MAX_CAPACITY)
-        capacity *= 2;
-    uint8_t *data = capacity < ring_size ? NULL : (uint8_t *)malloc((size_t)capacity);
+    // A capacity above RING_MAX_CAPACITY would not fit the signed 32-bit fields.
+    int64_t capacity = ring_capacity_for(ring_size);
+    uint8_t *data = capacity > RING_MAX_CAPACITY ? NULL : (uint8_t *)malloc((size_t)capacity);
     if (data == NULL) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
     ring_data = data;
-    ring_capacity = capacity;
-    ring_mask = capacity - 1;
+    ring_capacity = (int32_t)capacity;
+    ring_mask = ring_capacity - 1;
     ring_reset();
     return 1;
 }
@@ -126,13 +147,7 @@ int32_t ring_skip(int32_t count) {
 }
 
 int32_t ring_preload_target(int32_t preload_size) {
-    if (preload_size <= 0)
-        return 0;
-    int64_t t = (int64_t)preload_size + preload_size / 8 + 2047;
-    t &= ~(int64_t)2047;
-    if (t > ring_capacity)
-        t = ring_capacity;
-    return (int32_t)t;
+    return (int32_t)ring_preload_target_for(preload_size, ring_capacity);
 }
 
 void ring_preload(void) {

@@ -12,8 +12,30 @@ enum {
     RING_MAX_CAPACITY = 1 << 30,
 };
 
-// Sizes the ring: ring_capacity = the smallest power of two that is at least
-// RING_MIN_CAPACITY and at least ring_size; allocates ring_data and resets.
+// ---- Sizing, as functions of the movie header ---------------------------------
+// What the player makes of the header's ring_size, preload_size and
+// data_rate. Pure: the stream planner that sizes a movie's header calls the
+// same functions.
+
+// The smallest power of two that is at least RING_MIN_CAPACITY and at least
+// ring_size. Above RING_MAX_CAPACITY the ring cannot be had.
+int64_t ring_capacity_for(int64_t ring_size);
+
+// (preload_size + preload_size / 8 + 2047) rounded down to a multiple of
+// 2048, at most `capacity`; 0 for a preload_size of 0 or less.
+int64_t ring_preload_target_for(int64_t preload_size, int64_t capacity);
+
+// The bytes the clock wants read ahead after a record header of `delay` ms:
+// what the movie consumes in that time at the header's data_rate (the
+// product is taken modulo 2^32, as the player has always done).
+uint32_t ring_top_up_wanted(uint32_t delay, int32_t bytes_per_second);
+
+// What it reads of them: at most `free_space`, in whole RING_REFILL pieces.
+uint32_t ring_top_up_amount(uint32_t wanted, uint32_t free_space);
+
+// ---- The ring ------------------------------------------------------------------
+
+// Sizes the ring: ring_capacity = ring_capacity_for(ring_size); allocates ring_data and resets.
 // Returns 1, or 0 when the array cannot be had (ring_data stays null,
 // ring_capacity 0, the last error ERROR_NOT_ENOUGH_MEMORY; the caller
 // reports "memory error %d"). A ring_size above RING_MAX_CAPACITY cannot be
@@ -49,9 +71,8 @@ int32_t ring_take_run(int32_t limit, const uint8_t **bytes);
 // dropped (short only when the stream is exhausted).
 int32_t ring_skip(int32_t count);
 
-// (preload_size + preload_size / 8 + 2047) rounded down to a multiple of
-// 2048, at most ring_capacity; 0 for a preload_size of 0 or less. Computed
-// in 64 bits, so no header value overflows it.
+// ring_preload_target_for(preload_size, ring_capacity): computed in 64 bits,
+// so no header value overflows it.
 int32_t ring_preload_target(int32_t preload_size);
 
 // Fills the ring up to preload_target bytes in one refill.

@@ -2,7 +2,7 @@
 // plays it.
 #include "demo.h"
 #include "demo_movie.h"
-#include "playback.h"
+#include "player_harness.h"
 #include "test_support.h"
 
 #include <gmock/gmock.h>
@@ -127,13 +127,11 @@ TEST(DemoMovie, PlaysAsDrawnWithEveryKindOfOperation) {
 
     kmov::test::TempFile file("demo.kmov");
     ASSERT_EQ(movie->write(file.path()), "");
-    kmov::Expected<kmov::MovieLocation> location = kmov::locate_movie(file.path(), std::nullopt);
-    ASSERT_TRUE(location) << location.error().message;
     int shown = 0;
     std::vector<uint32_t> times;
     size_t samples = 0;
     kmov::Expected<kmov::PlaybackResult> result = kmov::play_headless(
-        *location,
+        file.path().string(), 0,
         [&](const kmov::PresentedFrame &frame) {
             std::vector<uint8_t> pixels(frame.pixels,
                                         frame.pixels + static_cast<size_t>(WIDTH) * HEIGHT);

@@ -86,50 +86,71 @@ TEST_F(ToolInputs, EachCommandRefusesBadInputWithItsMessageAndNoOutput) {
         std::string command; // {IN} is the input, {OUT} the output
         std::string input;
         std::string message;
+        // The exit code and checksum of stderr (with the folder as {DIR}):
+        // the whole message, pinned.
+        std::string golden = "";
     } cases[] = {
-        {"info {IN}", "empty", "empty: not a kmov file"},
-        {"info {IN}", "junk", "junk: not a kmov file"},
-        {"info {IN}", "folder", "folder: not a regular file"},
-        {"info {IN}", "missing", "missing: No such file or directory"},
+        {"info {IN}", "empty", "empty: not a kmov file", "1|42fe9e87ae46deaf"},
+        {"info {IN}", "junk", "junk: not a kmov file", "1|429c44820502d312"},
+        {"info {IN}", "folder", "folder: not a regular file", "1|9d059a23a64c798a"},
+        {"info {IN}", "missing", "missing: No such file or directory", "1|f3d2d809824a4c1c"},
 
-        {"frames {IN} --raw {OUT}", "junk", "kmov frames: "},
-        {"frames {IN} --raw {OUT}", "folder", "folder: not a regular file"},
-        {"frames {IN} --raw {OUT}", "missing", "missing: No such file or directory"},
-        {"frames {IN} --raw {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends inside"},
-        {"frames {IN} --png {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends inside"},
-        {"frames {IN} --png {OUT}", "no-width.kmov", "frame size 0x30 is not positive"},
-        {"frames {IN} --raw {OUT}", "packed-cut", "packed-cut: a damaged movie"},
+        {"frames {IN} --raw {OUT}", "junk", "kmov frames: ", "1|f032673ca5c35437"},
+        {"frames {IN} --raw {OUT}", "folder", "folder: not a regular file", "1|41086f4163441048"},
+        {"frames {IN} --raw {OUT}", "missing", "missing: No such file or directory",
+         "1|21afe3ca434f82d2"},
+        {"frames {IN} --raw {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends inside",
+         "1|ffd4c1fb83cbb1b7"},
+        {"frames {IN} --png {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends inside",
+         "1|ffd4c1fb83cbb1b7"},
+        {"frames {IN} --png {OUT}", "no-width.kmov", "kmov frames: CreateDIBSection 87",
+         "1|ed53236977eee353"},
+        {"frames {IN} --raw {OUT}", "packed-cut", "packed-cut: a damaged movie",
+         "1|481e099b0b4a5161"},
         // The player's own failure ends the process: the folder it made goes.
-        {"frames {IN} --png {OUT}", "huge-ring.kmov", "kmov frames: memory error 8"},
-        {"frames {IN} --png {OUT}/deeper/still", "huge-ring.kmov", "kmov frames: memory error 8"},
+        {"frames {IN} --png {OUT}", "huge-ring.kmov", "kmov frames: memory error 8",
+         "1|1049357dd451d76d"},
+        {"frames {IN} --png {OUT}/deeper/still", "huge-ring.kmov", "kmov frames: memory error 8",
+         "1|1049357dd451d76d"},
 
-        {"audio {IN} --wav {OUT}", "empty", "empty: not a kmov file"},
-        {"audio {IN} --wav {OUT}", "cut.kmov", "cut.kmov: a damaged movie"},
-        {"audio {IN} --raw {OUT}", "huge-ring.kmov", "kmov audio: memory error 8"},
+        {"audio {IN} --wav {OUT}", "empty", "empty: not a kmov file", "1|1fd754ad7d9953ac"},
+        {"audio {IN} --wav {OUT}", "cut.kmov", "cut.kmov: a damaged movie", "1|cfd51e660ed80ef7"},
+        {"audio {IN} --raw {OUT}", "huge-ring.kmov", "kmov audio: memory error 8",
+         "1|ae7d263753fab3ad"},
 
-        {"verify {IN}", "empty", "empty: no startup block"},
-        {"verify {IN}", "folder", "folder: Is a directory"},
-        {"verify {IN}", "missing", "missing: No such file or directory"},
-        {"verify {IN}", "player", kmov::VERIFY_CHECKSUM_MESSAGE}, // no movie: offset 0
-        {"verify {IN}", "packed-cut", kmov::VERIFY_CHECKSUM_MESSAGE},
+        {"verify {IN}", "empty", "empty: no startup block", "1|cdb082209fa509c5"},
+        {"verify {IN}", "folder", "folder: Is a directory", "1|4762c78e912b8028"},
+        {"verify {IN}", "missing", "missing: No such file or directory", "1|26c4beb72677a16e"},
+        {"verify {IN}", "player", kmov::VERIFY_CHECKSUM_MESSAGE,
+         "1|f095f032db988779"}, // no movie: offset 0
+        {"verify {IN}", "packed-cut", kmov::VERIFY_CHECKSUM_MESSAGE, "1|b2013c67135a0586"},
 
-        {"pack {IN} movie.kmov -o {OUT}", "junk", "junk: no startup block"},
-        {"pack {IN} movie.kmov -o {OUT}", "folder", "folder: Is a directory"},
-        {"pack {IN} movie.kmov -o {OUT}", "missing", "missing: No such file or directory"},
-        {"pack player {IN} -o {OUT}", "empty", "empty: not a kmov movie"},
-        {"pack player {IN} -o {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends"},
-        {"pack player {IN} -o {OUT}", "no-width.kmov", "no-width.kmov: a damaged movie: frame"},
-        {"pack player movie.kmov -o {OUT}/no/such/folder/x", "", "cannot create"},
+        {"pack {IN} movie.kmov -o {OUT}", "junk", "junk: no startup block", "1|22fa7bd01f620496"},
+        {"pack {IN} movie.kmov -o {OUT}", "folder", "folder: Is a directory", "1|76aecb27a01a024d"},
+        {"pack {IN} movie.kmov -o {OUT}", "missing", "missing: No such file or directory",
+         "1|3d9df21a7114ada3"},
+        {"pack player {IN} -o {OUT}", "empty", "empty: not a kmov movie", "1|096f2d9c8be7e7a9"},
+        {"pack player {IN} -o {OUT}", "cut.kmov", "cut.kmov: a damaged movie: the file ends",
+         "1|3da9675a8d10501c"},
+        {"pack player {IN} -o {OUT}", "no-width.kmov",
+         "no-width.kmov: a damaged movie: the player stops with \"CreateDIBSection 87\"",
+         "1|4cc85916fd41c9cd"},
+        {"pack player movie.kmov -o {OUT}/no/such/folder/x", "", "cannot create",
+         "1|021776596c99346e"},
         {"pack {IN} movie.kmov -o {OUT}", "signed.exe",
          "signed.exe: the template is signed: "
-         "pack first, then sign"},
+         "pack first, then sign",
+         "1|1b33150d0c52192f"},
         // 86 x U+00E9 and the mark: 175 bytes fit; 128 of them and the mark
         // (259 bytes) do not.
         {"pack player movie.kmov -o {OUT} --title " + repeat("\xC3\xA9", 128), "",
-         "the title takes 259 bytes as stored (UTF-8 behind a 3-byte mark); at most 255 fit"},
+         "the title takes 259 bytes as stored (UTF-8 behind a 3-byte mark); at most 255 fit",
+         "1|860fdbb811f1c6fb"},
         {"pack player movie.kmov -o {OUT} --title " + repeat("x", 256), "",
-         "the title takes 256 bytes as stored (code page 932); at most 255 fit"},
-        {"pack player movie.kmov -o {OUT} --title '\xFF'", "", "the title is not UTF-8 text"},
+         "the title takes 256 bytes as stored (code page 932); at most 255 fit",
+         "1|8bfc197623fde1d8"},
+        {"pack player movie.kmov -o {OUT} --title '\xFF'", "", "the title is not UTF-8 text",
+         "1|bb09a381b5210066"},
     };
     for (const auto &c : cases) {
         std::string command = c.command;
@@ -145,6 +166,11 @@ TEST_F(ToolInputs, EachCommandRefusesBadInputWithItsMessageAndNoOutput) {
         ProgramRun run = run_kmov(command);
         EXPECT_NE(run.status, 0);
         EXPECT_THAT(run.err, HasSubstr(c.message));
+        std::string err = run.err;
+        for (size_t at; (at = err.find(folder().string())) != std::string::npos;)
+            err.replace(at, folder().string().size(), "{DIR}");
+        EXPECT_EQ(std::to_string(run.status) + "|" + kmov::test::checksum(err), c.golden)
+            << "stderr: " << err;
         EXPECT_EQ(files_in(folder()), before_) << "output or temporary files were left";
     }
 }
@@ -185,6 +211,11 @@ TEST_F(ToolInputs, GoodInputsStillWork) {
     ProgramRun info = run_kmov("info " + path("cut.kmov"));
     EXPECT_EQ(info.status, 1);
     EXPECT_THAT(info.out, HasSubstr("the file ends inside record"));
+    // A movie the player refuses when it makes its ring: info plays it and
+    // says so in the player's words, where it used to find nothing wrong.
+    ProgramRun refused = run_kmov("info " + path("huge-ring.kmov"));
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_THAT(refused.out, HasSubstr("the player stops with \"memory error 8\""));
 }
 
 // What info, verify, audio and pack say of programs and movies that are not

@@ -4,7 +4,7 @@
 #include "commands.h"
 #include "media_export.h"
 #include "movie_input.h"
-#include "playback.h"
+#include "player_harness.h"
 
 #include <chrono>
 #include <cstdio>
@@ -43,7 +43,7 @@ int command_export(const std::vector<std::string> &argv) {
     Expected<MovieLocation> location = locate_movie(args.positional()[0], std::nullopt);
     if (!location)
         return report("export", location.error());
-    Expected<MovieSummary> summary = inspect_movie(*location);
+    Expected<MovieSummary> summary = inspect_movie(*location, false);
     if (!summary)
         return report("export", summary.error());
     if (!summary->damage.empty())
@@ -68,7 +68,7 @@ int command_export(const std::vector<std::string> &argv) {
     int64_t done = 0;
     std::optional<Error> failed;
     Expected<PlaybackResult> played = play_headless(
-        *location,
+        location->path, location->offset,
         [&](const PresentedFrame &frame) {
             if (failed || !format->video)
                 return;

@@ -4,10 +4,9 @@
 #include "commands.h"
 #include "image_io.h"
 #include "movie_input.h"
-#include "playback.h"
+#include "player_harness.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 
 namespace kmov {
@@ -46,7 +45,7 @@ int open_source(Arguments &args, const std::vector<std::string> &argv, const cha
     Expected<MovieLocation> location = locate_movie(args.positional()[0], offset);
     if (!location)
         return report(name, location.error());
-    Expected<MovieSummary> summary = inspect_movie(*location);
+    Expected<MovieSummary> summary = inspect_movie(*location, false);
     if (!summary)
         return report(name, summary.error());
     if (!summary->damage.empty())
@@ -57,29 +56,24 @@ int open_source(Arguments &args, const std::vector<std::string> &argv, const cha
 }
 
 // The PNG files of `kmov frames --png` written so far, and the folders it
-// made for them. The player's own failures end the process (fatal_error
-// exits), so an exit handler takes them away again unless the command
-// finished: a failed command leaves no partial output behind.
+// made for them: a failed command takes them away again, so that it leaves
+// no partial output behind.
 struct PartialFrames {
     std::vector<std::filesystem::path> files;
     std::vector<std::filesystem::path> folders; // made by the command, outermost last
-    bool finished = false;
-};
-PartialFrames partial_frames;
 
-void remove_partial_frames() {
-    if (partial_frames.finished)
-        return;
-    std::error_code ignored;
-    for (const std::filesystem::path &file : partial_frames.files)
-        std::filesystem::remove(file, ignored);
-    for (const std::filesystem::path &folder : partial_frames.folders)
-        std::filesystem::remove(folder, ignored); // only if empty
-    partial_frames = {};
-}
+    void remove() {
+        std::error_code ignored;
+        for (const std::filesystem::path &file : files)
+            std::filesystem::remove(file, ignored);
+        for (const std::filesystem::path &folder : folders)
+            std::filesystem::remove(folder, ignored); // only if empty
+        *this = {};
+    }
+};
 
 // Makes `folder` and any missing parents, remembering each one made.
-std::error_code make_folders(const std::filesystem::path &folder) {
+std::error_code make_folders(const std::filesystem::path &folder, PartialFrames &partial_frames) {
     std::vector<std::filesystem::path> missing;
     std::error_code code;
     for (std::filesystem::path p = folder; !p.empty() && !std::filesystem::exists(p, code);
@@ -118,14 +112,14 @@ int command_frames(const std::vector<std::string> &argv) {
     std::filesystem::path folder;
     std::string error;
     uint64_t index = 0;
+    PartialFrames partial_frames;
     if (args.has("png")) {
         folder = args.value("png");
-        std::atexit(remove_partial_frames);
-        if (std::error_code code = make_folders(folder); code)
+        if (std::error_code code = make_folders(folder, partial_frames); code)
             return report("frames", {folder.string() + ": " + code.message()});
     }
     Expected<PlaybackResult> result = play_headless(
-        source.location,
+        source.location.path, source.location.offset,
         [&](const PresentedFrame &frame) {
             size_t size = static_cast<size_t>(frame.width) * frame.height;
             if (args.has("raw")) {
@@ -142,13 +136,12 @@ int command_frames(const std::vector<std::string> &argv) {
         },
         nullptr);
     if (!result || !error.empty()) {
-        remove_partial_frames();
+        partial_frames.remove();
         return report("frames", result ? Error{error} : result.error());
     }
     if (args.has("raw"))
         if (std::string e = write_file_atomically(args.value("raw"), raw); !e.empty())
             return report("frames", {e});
-    partial_frames.finished = true;
     return 0;
 }
 
@@ -168,7 +161,7 @@ int command_audio(const std::vector<std::string> &argv) {
                       {source.location.path + ": the movie has no sound; nothing written"});
     std::vector<int16_t> samples;
     Expected<PlaybackResult> result = play_headless(
-        source.location, [](const PresentedFrame &) {},
+        source.location.path, source.location.offset, [](const PresentedFrame &) {},
         [&](const int16_t *block, size_t count) {
             samples.insert(samples.end(), block, block + count);
         });

@@ -29,19 +29,9 @@ void print_json(const MovieLocation &location, const MovieSummary &s) {
             << "\", \"matches\": " << (location.integrity->matches() ? "true" : "false") << "},\n";
     else
         out << "null,\n";
-    const std::pair<const char *, int32_t> fields[] = {{"data_rate", h.data_rate},
-                                                       {"ring_size", h.ring_size},
-                                                       {"preload_size", h.preload_size},
-                                                       {"width", h.width},
-                                                       {"height", h.height},
-                                                       {"frame_rate", h.frame_rate},
-                                                       {"frame_count", h.frame_count},
-                                                       {"sample_rate", h.sample_rate},
-                                                       {"ldp", h.ldp},
-                                                       {"samples_per_buffer", h.samples_per_buffer},
-                                                       {"buffer_pairs", h.buffer_pairs}};
-    for (const auto &[name, value] : fields)
-        out << "  \"" << name << "\": " << value << ",\n";
+#define KMOV_JSON_FIELD(name, meaning) out << "  \"" #name "\": " << h.name << ",\n";
+    MOVIE_HEADER_FIELDS(KMOV_JSON_FIELD)
+#undef KMOV_JSON_FIELD
     out << "  \"records\": " << s.records << ",\n";
     out << "  \"tags\": {";
     bool first = true;
@@ -130,7 +120,7 @@ int command_info(const std::vector<std::string> &argv) {
     Expected<MovieLocation> location = locate_movie(args.positional()[0], offset);
     if (!location)
         return report("info", location.error());
-    Expected<MovieSummary> summary = inspect_movie(*location);
+    Expected<MovieSummary> summary = inspect_movie(*location, true);
     if (!summary) {
         // The one message a script may match: "FILE: not a kmov file".
         std::fprintf(stderr, "%s\n", summary.error().message.c_str());

@@ -168,7 +168,7 @@ int command_pack(const std::vector<std::string> &argv) {
     report_player_errors("pack");
     const std::string &movie_path = args.positional()[1];
     if (Expected<MovieLocation> location = locate_movie(movie_path, std::nullopt); location) {
-        Expected<MovieSummary> summary = inspect_movie(*location);
+        Expected<MovieSummary> summary = inspect_movie(*location, true);
         if (summary && !summary->damage.empty())
             return report("pack", {movie_path + ": a damaged movie: " + summary->damage +
                                    " (see kmov info)"});
@@ -238,7 +238,7 @@ int command_verify(const std::vector<std::string> &argv) {
         reason += " (changed after it was packed)";
     } else if (Expected<MovieLocation> location = locate_movie(path, offset); location) {
         report_player_errors("verify");
-        Expected<MovieSummary> summary = inspect_movie(*location);
+        Expected<MovieSummary> summary = inspect_movie(*location, false);
         if (summary && summary->end_offset == 0)
             reason += "; the movie ends at byte " + std::to_string(program->size()) +
                       ", before its \"end \" record (cut short)";

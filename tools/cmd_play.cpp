@@ -124,7 +124,7 @@ int command_play(const std::vector<std::string> &argv) {
     Expected<MovieLocation> location = locate_movie(path, std::nullopt);
     if (!location)
         return report("play", location.error());
-    Expected<MovieSummary> summary = inspect_movie(*location);
+    Expected<MovieSummary> summary = inspect_movie(*location, true);
     if (!summary)
         return report("play", summary.error());
     if (!summary->damage.empty())

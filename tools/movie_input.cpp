@@ -2,6 +2,7 @@
 #include "web_page.h"
 
 #include "packer.h"
+#include "player_harness.h"
 #include "stream/byte_source.h"
 
 #include <algorithm>
@@ -85,11 +86,9 @@ int visit_record(const RecordHeader *record, int64_t, void *context) {
     case TAG_END:
         break;
     default:
+        // Described here; whether the player refuses it is the player's to say.
         s.problems.push_back("unknown tag " + tag_text(record->tag) + " in record " +
                              std::to_string(s.records));
-        // A tag of 0 during playback is passed over; any other ends it.
-        if (record->tag != 0 && s.damage.empty())
-            s.damage = s.problems.back();
     }
     if (record->length % 4 != 0)
         s.problems.push_back("record " + std::to_string(s.records) + " (" + tag_text(record->tag) +
@@ -117,7 +116,25 @@ bool is_pack_padding(const MovieLocation &location, int64_t end_offset) {
 
 } // namespace
 
-Expected<MovieSummary> inspect_movie(const MovieLocation &location) {
+Expected<Palette> read_movie_palette(const MovieLocation &location) {
+    ByteSource *source = source_open(location.path.c_str());
+    if (source == nullptr)
+        return Error{location.path + ": cannot open"};
+    source_seek(source, static_cast<int32_t>(location.offset));
+    MovieHeader header;
+    const bool movie = movie_read_header(source, &header) != 0;
+    RGBQUAD colours[256];
+    movie_read_palette(source, colours);
+    source_close(source);
+    if (!movie)
+        return Error{location.path + ": not a kmov file"};
+    Palette palette{};
+    for (int i = 0; i < MOVIE_PALETTE_COLOURS; i++)
+        palette[i] = {colours[i].rgbRed, colours[i].rgbGreen, colours[i].rgbBlue};
+    return palette;
+}
+
+Expected<MovieSummary> inspect_movie(const MovieLocation &location, bool ask_player) {
     ByteSource *source = source_open(location.path.c_str());
     if (source == nullptr)
         return Error{location.path + ": cannot open"};
@@ -177,26 +194,16 @@ Expected<MovieSummary> inspect_movie(const MovieLocation &location) {
         summary.problems.push_back("frame_count is " + std::to_string(h.frame_count) +
                                    " but the stream has " + std::to_string(frames) +
                                    " \"vblt\" records");
-    // What the player refuses at open (its frame must fit a section below
-    // 2 GiB), named first when the movie is damaged in several ways.
-    int64_t frame_bytes = ((int64_t{h.width} + 3) & ~int64_t{3}) * h.height;
-    std::string refused;
-    if (h.width <= 0 || h.height <= 0) {
-        summary.problems.push_back("frame size " + std::to_string(h.width) + "x" +
-                                   std::to_string(h.height) + " is not positive");
-        refused = summary.problems.back();
-    } else if (frame_bytes > INT32_MAX) {
-        summary.problems.push_back("frame size " + std::to_string(h.width) + "x" +
-                                   std::to_string(h.height) + " needs more than 2 GiB");
-        refused = summary.problems.back();
+    // Whether the player plays it to its end is the player's to say: it
+    // plays the movie, guarded, and its message names what it refuses.
+    if (ask_player && summary.damage.empty()) {
+        Expected<PlaybackResult> played = play_headless(
+            location.path, location.offset, [](const PresentedFrame &) {}, nullptr);
+        if (!played) {
+            summary.problems.push_back("the player stops with \"" + played.error().message + "\"");
+            summary.damage = summary.problems.back();
+        }
     }
-    if (h.sample_rate != 0 && h.ldp != 4 && h.ldp != 6) {
-        summary.problems.push_back("ldp " + std::to_string(h.ldp) + " is not supported (4 or 6)");
-        if (refused.empty())
-            refused = summary.problems.back();
-    }
-    if (!refused.empty())
-        summary.damage = refused;
     return summary;
 }
 

@@ -39,17 +39,24 @@ struct MovieSummary {
     uint32_t largest_payload = 0;
     int64_t end_offset = 0; // file offset just behind the "end " record; 0: none
     std::vector<std::string> problems;
-    // The first of the problems that mean the movie is damaged or that the
-    // player refuses it: a file cut short, records that cannot be read, a
-    // tag the player does not know, a frame size or ldp it cannot open.
-    // Empty when the movie plays as made.
+    // The first of the problems that mean the movie is damaged: a file cut
+    // short, records that cannot be read, or (when the player was asked)
+    // the player's own message when it stops the movie. Empty when the
+    // movie plays as made.
     std::string damage;
 };
 
+// The movie's palette, read by the player's own header reader; an Error
+// when the magic is wrong.
+Expected<Palette> read_movie_palette(const MovieLocation &location);
+
 // Reads the header and palette through the player's own reader and walks
 // the record stream. A wrong magic is an Error ("PATH: not a kmov file");
-// everything else that is wrong with the movie lands in `problems`.
-Expected<MovieSummary> inspect_movie(const MovieLocation &location);
+// everything else that is wrong with the movie lands in `problems`. With
+// `ask_player`, a movie whose records can all be read is also played to its
+// end by the player, guarded (see player_harness.h): what it refuses is
+// damage, in its own words.
+Expected<MovieSummary> inspect_movie(const MovieLocation &location, bool ask_player);
 
 // "vdat", or the tag's bytes in hex when they are not printable.
 std::string tag_text(uint32_t tag);

@@ -65,12 +65,11 @@ std::vector<uint8_t> MovieWriter::bytes(const WriteOptions &options) const {
     out.reserve(total);
 
     const MovieHeader &h = header_;
-    const int32_t words[] = {h.data_rate,   h.ring_size,          h.preload_size, h.width,
-                             h.height,      h.frame_rate,         h.frame_count,  h.sample_rate,
-                             h.ldp,         h.samples_per_buffer, h.buffer_pairs, h.reserved[0],
-                             h.reserved[1], h.reserved[2],        h.reserved[3]};
     put_be32(out, h.magic);
-    for (int32_t word : words)
+#define KMOV_WRITE_FIELD(name, meaning) put_be32(out, static_cast<uint32_t>(h.name));
+    MOVIE_HEADER_FIELDS(KMOV_WRITE_FIELD)
+#undef KMOV_WRITE_FIELD
+    for (int32_t word : h.reserved)
         put_be32(out, static_cast<uint32_t>(word));
     for (const Rgb &colour : palette_) {
         out.push_back(colour.r);

@@ -6,6 +6,8 @@
 #ifndef KMOV_TESTS_REFERENCE_DECODER_H
 #define KMOV_TESTS_REFERENCE_DECODER_H
 
+#include "player/frame_codes.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -25,33 +27,27 @@ inline void reference_decode_frame(std::vector<uint8_t> &buffer, int64_t w, int6
         for (int64_t col = 0; col < w;) {
             int64_t pos = row * stride + col;
             int a = code();
-            if (a < 240) {
+            const int64_t n = frame_run_length(a, frame_op_has_count(a) ? code() : 0);
+            if (a < FRAME_OP_FIRST) {
                 put(pos, static_cast<uint8_t>(a));
-                col++;
-            } else if (a >= 249 && a <= 252) {
-                col += a - 247;
-            } else if (a >= 253 || a == 248) {
-                int64_t n = a >= 253 ? a - 251 : code() + 2;
+            } else if (a == FRAME_OP_FILL_LONG || a >= FRAME_OP_FILL_SHORT) {
                 uint8_t v = get(pos - 1);
                 for (int64_t i = 0; i < n; i++)
                     put(pos + i, v);
-                col += n;
-            } else {
-                int64_t n = code() + 2;
-                const int64_t offsets[] = {0,          1,           stride - 1, stride,
-                                           stride + 1, -stride - 1, -stride,    -stride + 1};
-                int64_t from = pos + offsets[a - 240];
+            } else if (a != FRAME_OP_SKIP_LONG && a < FRAME_OP_SKIP_SHORT) {
+                const int64_t from = pos + frame_copy_offset(a, stride);
                 int64_t i = 0;
-                for (; a != 240 && i + 4 <= n; i += 4) {
-                    uint8_t g[4] = {get(from + i), get(from + i + 1), get(from + i + 2),
-                                    get(from + i + 3)};
-                    for (int j = 0; j < 4; j++)
+                for (; i + FRAME_COPY_GROUP <= n; i += FRAME_COPY_GROUP) {
+                    uint8_t g[FRAME_COPY_GROUP];
+                    for (int j = 0; j < FRAME_COPY_GROUP; j++)
+                        g[j] = get(from + i + j);
+                    for (int j = 0; j < FRAME_COPY_GROUP; j++)
                         put(pos + i + j, g[j]);
                 }
-                for (; a != 240 && i < n; i++)
+                for (; i < n; i++)
                     put(pos + i, get(from + i));
-                col += n;
             }
+            col += n;
         }
     }
 }

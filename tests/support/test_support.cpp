@@ -47,6 +47,17 @@ void TempFile::write(const std::vector<uint8_t> &bytes) const {
         throw std::runtime_error("cannot write " + path_.string());
 }
 
+std::string checksum(const void *data, size_t size, int digits) {
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < size; i++)
+        hash = (hash ^ bytes[i]) * 0x100000001b3ull;
+    std::string text(16, '0');
+    for (int i = 15; i >= 0; i--, hash >>= 4)
+        text[static_cast<size_t>(i)] = "0123456789abcdef"[hash & 15];
+    return text.substr(static_cast<size_t>(16 - digits));
+}
+
 std::vector<uint8_t> counting_bytes(size_t count) {
     std::vector<uint8_t> bytes(count);
     for (size_t i = 0; i < count; i++)

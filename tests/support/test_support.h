@@ -78,6 +78,16 @@ Palette test_palette();
 // The whole contents of a file.
 std::vector<uint8_t> read_file(const std::filesystem::path &path);
 
+// FNV-1a (64 bits) of the bytes as hexadecimal digits: the last `digits`
+// of its 16. Enough to tell any change apart in a table of goldens.
+std::string checksum(const void *data, size_t size, int digits = 16);
+inline std::string checksum(const std::string &bytes) {
+    return checksum(bytes.data(), bytes.size());
+}
+inline std::string checksum(const std::vector<uint8_t> &bytes) {
+    return checksum(bytes.data(), bytes.size());
+}
+
 // Runs a shell command line; returns its exit status (-1 when it did not
 // exit normally), its stdout and its stderr.
 struct ProgramRun {

@@ -15,17 +15,17 @@ namespace {
 
 constexpr double FPS = FRAME_RATE / 1000.0;
 
-// Counts the operations in a frame's codes (each op byte, then a count byte
-// for 240 to 248).
+// Counts the operations in a frame's codes (each operation byte, then a
+// count byte for those that carry one).
 void count_operations(const std::vector<uint8_t> &codes, DemoStats &stats) {
     for (size_t i = 0; i < codes.size(); i++) {
         uint8_t op = codes[i];
-        if (op < MOVIE_FIRST_OPERATION) {
+        if (op < FRAME_OP_FIRST) {
             stats.literals++;
             continue;
         }
-        stats.operations[op - MOVIE_FIRST_OPERATION]++;
-        if (op <= 248)
+        stats.operations[op - FRAME_OP_FIRST]++;
+        if (frame_op_has_count(op))
             i++; // the count byte
     }
 }

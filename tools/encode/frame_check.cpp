@@ -1,11 +1,9 @@
 #include "encode/frame_check.h"
 
-#include "player/player_state.h"
-#include "player/video_decoder.h"
-#include "stream/prefetch_ring.h"
+#include "movie_writer.h"
+#include "player_harness.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace kmov {
 
@@ -14,28 +12,16 @@ FrameCheck::FrameCheck(int frame_width, int frame_height, uint8_t fill)
       buffer_(static_cast<size_t>(stride_) * static_cast<size_t>(frame_height), fill) {}
 
 std::string FrameCheck::decode(std::span<const uint8_t> codes) {
-    // The payload goes into the player's ring as a "vdat" record's would,
-    // padded to a multiple of 4, and the player's decoder takes it from
-    // there into this buffer. The ring and the picture variables are the
-    // player's process-wide state: they are set for this call only.
-    const size_t length = (codes.size() + 3) & ~size_t{3};
-    if (!ring_create(static_cast<int32_t>(std::max<size_t>(length, 4))))
+    // The payload is decoded as a "vdat" record's would be, padded to a
+    // multiple of 4, by the player's own decoder into this buffer.
+    std::vector<uint8_t> payload(codes.begin(), codes.end());
+    payload.resize(padded_length(payload.size()), 0);
+    const std::optional<PayloadDecode> decoded = harness_decode_payload(
+        buffer_.data(), width_, height_, stride_, payload, static_cast<int32_t>(payload.size()));
+    if (!decoded)
         return "no memory for the ring";
-    std::memcpy(ring_data, codes.data(), codes.size());
-    std::memset(ring_data + codes.size(), 0, length - codes.size());
-    ring_fill = static_cast<int32_t>(length);
-    ring_write = static_cast<int32_t>(length);
-    frame_bits = buffer_.data();
-    width = width_;
-    height = height_;
-    row_stride = stride_;
-    current_length = static_cast<int32_t>(length);
-    decode_video_frame();
-    const int32_t left = current_length, unread = ring_fill;
-    frame_bits = nullptr;
-    ring_free();
-    if (left != 0 || unread != 0)
-        return "the decoder left " + std::to_string(unread) + " payload bytes";
+    if (decoded->length_left != 0 || decoded->ring_left != 0)
+        return "the decoder left " + std::to_string(decoded->ring_left) + " payload bytes";
     return "";
 }
 

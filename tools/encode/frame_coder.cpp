@@ -1,5 +1,7 @@
 #include "encode/frame_coder.h"
 
+#include "player/movie_format.h"
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -14,23 +16,27 @@ namespace {
 enum {
     K_SKIP = 0,
     K_FILL = 1,
-    K_COPY_RIGHT = 2, // 241; index k is operation byte 239 + k up to 8 (247)
+    K_COPY_RIGHT = 2, // index k from here to 8 is the copy FRAME_OP_COPY_RIGHT + k - 2
     K_COPY_ABOVE_LEFT = 6,
     K_COPY_ABOVE_RIGHT = 8,
     K_COUNT = 9,
     K_LITERAL = 9,
 };
 
-constexpr int PALETTE = 240;
+constexpr int PALETTE = MOVIE_PALETTE_COLOURS;
+
+int copy_op(int k) {
+    return FRAME_OP_COPY_RIGHT + (k - K_COPY_RIGHT);
+}
 
 FrameCode make_code(int k, int n, uint8_t literal) {
     if (k == K_LITERAL)
         return {literal, 1};
     if (k == K_SKIP)
-        return {static_cast<uint8_t>(n <= FRAME_SKIP_SHORT_MAX ? 247 + n : FRAME_OP_SKIP_LONG), n};
+        return {static_cast<uint8_t>(frame_skip_op(n)), n};
     if (k == K_FILL)
-        return {static_cast<uint8_t>(n <= FRAME_FILL_SHORT_MAX ? 251 + n : FRAME_OP_FILL_LONG), n};
-    return {static_cast<uint8_t>(239 + k), n};
+        return {static_cast<uint8_t>(frame_fill_op(n)), n};
+    return {static_cast<uint8_t>(copy_op(k)), n};
 }
 
 int short_max(int k) {
@@ -86,7 +92,7 @@ bool FrameCoder::source(int k, int row, int i, uint8_t &value) const {
     case K_COPY_ABOVE_LEFT:
     case K_COPY_ABOVE_LEFT + 1:
     case K_COPY_ABOVE_RIGHT:
-        y = x - s + (k - K_COPY_ABOVE_LEFT - 1);
+        y = x + frame_copy_offset(copy_op(k), s);
         if (y < 0)
             return false;
         if (y >= start) { // 247 at the last column reads this row's first pixel
@@ -102,7 +108,7 @@ bool FrameCoder::source(int k, int row, int i, uint8_t &value) const {
     default: // 241 to 244: bytes ahead of the cursor, as they were
         if (first_)
             return false;
-        y = x + (k == K_COPY_RIGHT ? 1 : s + (k - K_COPY_RIGHT - 2));
+        y = x + frame_copy_offset(copy_op(k), s);
         if (y >= size || !known[y])
             return false;
         value = bytes[y];
@@ -330,12 +336,12 @@ void FrameCoder::find_overruns(const RowPlan &plan, int row, std::vector<Overrun
             if (k == K_FILL) {
                 v = t[w - 1];
             } else if (k < K_COPY_ABOVE_LEFT) {
-                y = x + (k == K_COPY_RIGHT ? 1 : s + (k - K_COPY_RIGHT - 2));
+                y = x + frame_copy_offset(copy_op(k), s);
                 if (y >= size || !known[y])
                     break;
                 v = bytes[y];
             } else {
-                y = x - s + (k - K_COPY_ABOVE_LEFT - 1);
+                y = x + frame_copy_offset(copy_op(k), s);
                 const ptrdiff_t at = y - start;
                 if (at < 0) {
                     if (!known[y])

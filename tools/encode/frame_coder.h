@@ -40,7 +40,7 @@ struct FrameCode {
 void put_frame_code(std::vector<uint8_t> &out, const FrameCode &code);
 // The bytes a code takes.
 inline int frame_code_size(const FrameCode &code) {
-    return code.op >= FRAME_OP_SKIP_LONG && code.op <= FRAME_OP_FILL_LONG ? 2 : 1;
+    return frame_op_has_count(code.op) ? 2 : 1;
 }
 
 struct CoderOptions {

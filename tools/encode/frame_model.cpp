@@ -35,32 +35,7 @@ std::string FrameModel::apply(uint8_t op, size_t at, int n) {
         return "";
     }
     // Copies: the source address of the run's first byte.
-    const ptrdiff_t stride = stride_;
-    ptrdiff_t offset = 0;
-    switch (op) {
-    case FRAME_OP_COPY_RIGHT:
-        offset = 1;
-        break;
-    case FRAME_OP_COPY_BELOW_LEFT:
-        offset = stride - 1;
-        break;
-    case FRAME_OP_COPY_BELOW:
-        offset = stride;
-        break;
-    case FRAME_OP_COPY_BELOW_RIGHT:
-        offset = stride + 1;
-        break;
-    case FRAME_OP_COPY_ABOVE_LEFT:
-        offset = -stride - 1;
-        break;
-    case FRAME_OP_COPY_ABOVE:
-        offset = -stride;
-        break;
-    default: // FRAME_OP_COPY_ABOVE_RIGHT
-        offset = -stride + 1;
-        break;
-    }
-    const ptrdiff_t source = static_cast<ptrdiff_t>(at) + offset;
+    const ptrdiff_t source = static_cast<ptrdiff_t>(at) + frame_copy_offset(op, stride_);
     if (source < 0 || source + n > static_cast<ptrdiff_t>(size))
         return "a copy from outside the buffer";
     uint8_t *dst = bytes_.data() + at;
@@ -77,17 +52,17 @@ std::string FrameModel::apply(uint8_t op, size_t at, int n) {
         }
         return "";
     }
-    // Four bytes at a time in increasing order, each group read in full
-    // before it is written; then the last 0 to 3 bytes one at a time.
+    // FRAME_COPY_GROUP bytes at a time in increasing order, each group read
+    // in full before it is written; then the last bytes one at a time.
     size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        uint8_t group[4];
-        for (size_t j = 0; j < 4; j++) {
+    for (; i + FRAME_COPY_GROUP <= count; i += FRAME_COPY_GROUP) {
+        uint8_t group[FRAME_COPY_GROUP];
+        for (size_t j = 0; j < FRAME_COPY_GROUP; j++) {
             if (!src_known[i + j])
                 return "a copy from an unknown byte";
             group[j] = src[i + j];
         }
-        for (size_t j = 0; j < 4; j++) {
+        for (size_t j = 0; j < FRAME_COPY_GROUP; j++) {
             dst[i + j] = group[j];
             dst_known[i + j] = 1;
         }
@@ -109,16 +84,13 @@ std::string FrameModel::decode(std::span<const uint8_t> payload) {
             if (pos >= payload.size())
                 return "the codes end before the frame (row " + std::to_string(row) + ")";
             const uint8_t op = payload[pos++];
-            int n = 1;
-            if (op >= FRAME_OP_SKIP_LONG) {
-                uint8_t count = 0;
-                if (op <= FRAME_OP_FILL_LONG) {
-                    if (pos >= payload.size())
-                        return "a count byte is missing";
-                    count = payload[pos++];
-                }
-                n = frame_run_length(op, count);
+            uint8_t count = 0;
+            if (frame_op_has_count(op)) {
+                if (pos >= payload.size())
+                    return "a count byte is missing";
+                count = payload[pos++];
             }
+            const int n = frame_run_length(op, count);
             const size_t at = static_cast<size_t>(row) * static_cast<size_t>(stride_) +
                               static_cast<size_t>(column);
             std::string fault = apply(op, at, n);

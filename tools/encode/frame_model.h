@@ -18,35 +18,14 @@
 #ifndef KMOV_TOOLS_ENCODE_FRAME_MODEL_H
 #define KMOV_TOOLS_ENCODE_FRAME_MODEL_H
 
+#include "player/frame_codes.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace kmov {
-
-// The operation bytes of a frame payload; below FRAME_OP_SKIP_LONG a byte is
-// a literal palette index.
-enum : uint8_t {
-    FRAME_OP_SKIP_LONG = 240,  // count byte b: leave b + 2 pixels
-    FRAME_OP_COPY_RIGHT = 241, // count byte: each pixel takes its right neighbour's old value
-    FRAME_OP_COPY_BELOW_LEFT = 242,
-    FRAME_OP_COPY_BELOW = 243,
-    FRAME_OP_COPY_BELOW_RIGHT = 244,
-    FRAME_OP_COPY_ABOVE_LEFT = 245,
-    FRAME_OP_COPY_ABOVE = 246,
-    FRAME_OP_COPY_ABOVE_RIGHT = 247,
-    FRAME_OP_FILL_LONG = 248,  // count byte: repeat the left pixel b + 2 times
-    FRAME_OP_SKIP_SHORT = 249, // 249..252: leave 2..5 pixels
-    FRAME_OP_FILL_SHORT = 253, // 253..255: repeat the left pixel 2..4 times
-};
-
-enum {
-    FRAME_RUN_MIN = 2,
-    FRAME_RUN_MAX = 257, // a count byte of 255
-    FRAME_SKIP_SHORT_MAX = 5,
-    FRAME_FILL_SHORT_MAX = 4,
-};
 
 // The bytes of a frame buffer and which of them are known.
 class FrameModel {
@@ -82,16 +61,6 @@ class FrameModel {
     std::vector<uint8_t> bytes_;
     std::vector<uint8_t> known_;
 };
-
-// The run length n of a code from its operation byte and count byte (the
-// count byte is ignored for the short forms).
-inline int frame_run_length(uint8_t op, uint8_t count) {
-    if (op >= FRAME_OP_FILL_SHORT)
-        return op - 251;
-    if (op >= FRAME_OP_SKIP_SHORT)
-        return op - 247;
-    return count + 2;
-}
 
 } // namespace kmov
 

@@ -114,10 +114,10 @@ Expected<Palette> load_palette(const std::string &path) {
         auto location = locate_movie(path, std::nullopt);
         if (!location)
             return location.error();
-        auto summary = inspect_movie(*location);
-        if (!summary)
+        auto palette = read_movie_palette(*location);
+        if (!palette)
             return Error{path + ": neither a kmov movie nor a GIMP or JASC palette"};
-        return summary->palette;
+        return *palette;
     }
     std::vector<Rgb> colours;
     std::string line;

@@ -1,6 +1,7 @@
 #include "encode/stream_plan.h"
 
 #include "player/movie_format.h"
+#include "stream/prefetch_ring.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,15 +11,8 @@ namespace kmov {
 
 namespace {
 
-constexpr int64_t REFILL = 2048;
-constexpr int64_t LARGEST_RING = int64_t{1} << 30; // the player's ring index is 32-bit
-
-int64_t capacity_for(int64_t ring_size) {
-    int64_t capacity = REFILL;
-    while (capacity < ring_size)
-        capacity *= 2;
-    return capacity;
-}
+constexpr int64_t REFILL = RING_REFILL;
+constexpr int64_t LARGEST_RING = RING_MAX_CAPACITY;
 
 int64_t stream_size(const std::vector<StreamRecord> &records) {
     int64_t total = 0;
@@ -30,16 +24,14 @@ int64_t stream_size(const std::vector<StreamRecord> &records) {
 } // namespace
 
 int64_t preload_target(int64_t preload_size) {
-    if (preload_size <= 0)
-        return 0;
-    return (preload_size + preload_size / 8 + 2047) & ~int64_t{2047};
+    return ring_preload_target_for(preload_size, std::numeric_limits<int64_t>::max());
 }
 
 RingRun simulate_ring(const std::vector<StreamRecord> &records, int32_t data_rate,
                       int32_t ring_size, int32_t preload_size) {
     RingRun run;
-    const int64_t capacity = capacity_for(ring_size);
-    const int64_t target = std::min(preload_target(preload_size), capacity);
+    const int64_t capacity = ring_capacity_for(ring_size);
+    const int64_t target = ring_preload_target_for(preload_size, capacity);
     const int64_t total = stream_size(records);
     run.stream_bytes = total;
     int64_t read = 0, fill = 0;
@@ -105,12 +97,11 @@ RingRun simulate_ring(const std::vector<StreamRecord> &records, int32_t data_rat
         if (r.tag == TAG_END)
             break;
         if (r.delay > 0) {
-            const uint32_t wanted = static_cast<uint32_t>(static_cast<uint64_t>(r.delay) *
-                                                          static_cast<uint32_t>(data_rate) / 1000);
+            const uint32_t wanted = ring_top_up_wanted(r.delay, data_rate);
             const int64_t free_space = capacity - fill;
             if (wanted > free_space && read < total)
                 run.cut_top_ups++;
-            const int64_t amount = std::min<int64_t>(wanted, free_space) & ~(REFILL - 1);
+            const int64_t amount = ring_top_up_amount(wanted, static_cast<uint32_t>(free_space));
             if (amount > 0)
                 refill(amount);
         }
@@ -129,7 +120,7 @@ HeaderSizing size_stream(const std::vector<StreamRecord> &records) {
             duration += r.delay;
         seen_vblt = seen_vblt || r.tag == TAG_VBLT;
     }
-    const int64_t roomy = std::min(LARGEST_RING, capacity_for(total + 4 * REFILL));
+    const int64_t roomy = std::min(LARGEST_RING, ring_capacity_for(total + 4 * REFILL));
     auto preload_for = [](int64_t target) {
         // The smallest preload_size whose target is at least `target`.
         int64_t size = std::max<int64_t>(0, (target - 2047) * 8 / 9 - 2);
