@@ -48,11 +48,43 @@ int open_source(Arguments &args, const std::vector<std::string> &argv, const cha
     Expected<MovieSummary> summary = inspect_movie(*location, false);
     if (!summary)
         return report(name, summary.error());
+    // A damaged movie is played all the same: what the player shows of it
+    // up to the damage can still be looked at.
     if (!summary->damage.empty())
-        return report(
-            name, {location->path + ": a damaged movie: " + summary->damage + " (see kmov info)"});
+        std::fprintf(stderr, "kmov %s: warning: %s: a damaged movie: %s\n", name,
+                     location->path.c_str(), summary->damage.c_str());
     source = {*location, *summary};
     return -1;
+}
+
+// How a playback ended, for the exit code: 0 when the movie played to its
+// end or to the point where a damaged one runs out (warnings aside), 1 when
+// the player stopped with its message; what came before is written either
+// way. `what` names what was written ("12 frames").
+int playback_status(const char *name, const Expected<PlaybackResult> &result,
+                    const std::string &what) {
+    if (!result) {
+        std::fprintf(stderr,
+                     "kmov %s: warning: the player stops with \"%s\"; the %s before it are "
+                     "written\n",
+                     name, result.error().message.c_str(), what.c_str());
+        return 1;
+    }
+    if (!result->ended)
+        std::fprintf(stderr, "kmov %s: warning: the movie runs out; the %s before are written\n",
+                     name, what.c_str());
+    return 0;
+}
+
+// A damaged movie's player may wait at the damage for records that never
+// come: its playback stops a little after the records the file holds.
+PlaybackLimits limits_for(const Source &source) {
+    PlaybackLimits limits;
+    if (!source.summary.damage.empty()) {
+        limits.max_records = static_cast<uint64_t>(source.summary.records) + 1024;
+        limits.limit_is_error = false;
+    }
+    return limits;
 }
 
 // The PNG files of `kmov frames --png` written so far, and the folders it
@@ -134,15 +166,19 @@ int command_frames(const std::vector<std::string> &argv) {
             }
             index++;
         },
-        nullptr);
-    if (!result || !error.empty()) {
+        nullptr, limits_for(source));
+    if (!error.empty()) {
         partial_frames.remove();
-        return report("frames", result ? Error{error} : result.error());
+        return report("frames", {error});
+    }
+    if (!result && index == 0) { // the player showed nothing: nothing to keep
+        partial_frames.remove();
+        return report("frames", result.error());
     }
     if (args.has("raw"))
         if (std::string e = write_file_atomically(args.value("raw"), raw); !e.empty())
             return report("frames", {e});
-    return 0;
+    return playback_status("frames", result, std::to_string(index) + " frames");
 }
 
 int command_audio(const std::vector<std::string> &argv) {
@@ -164,8 +200,9 @@ int command_audio(const std::vector<std::string> &argv) {
         source.location.path, source.location.offset, [](const PresentedFrame &) {},
         [&](const int16_t *block, size_t count) {
             samples.insert(samples.end(), block, block + count);
-        });
-    if (!result)
+        },
+        limits_for(source));
+    if (!result && samples.empty())
         return report("audio", result.error());
     std::vector<uint8_t> out;
     if (args.has("wav")) {
@@ -180,7 +217,7 @@ int command_audio(const std::vector<std::string> &argv) {
     if (std::string e = write_file_atomically(args.value(args.has("wav") ? "wav" : "raw"), out);
         !e.empty())
         return report("audio", {e});
-    return 0;
+    return playback_status("audio", result, std::to_string(samples.size()) + " samples");
 }
 
 } // namespace kmov

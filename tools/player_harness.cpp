@@ -234,9 +234,10 @@ Expected<PlaybackResult> play_headless(const std::string &path, int64_t offset,
         return Error{cp932_to_utf8(message)};
     if (!p.opened)
         return Error{path + ": the player could not open the movie"};
-    if (!p.ended)
+    if (!p.ended && limits.limit_is_error)
         return Error{path + ": playback did not end after " + std::to_string(limits.max_records) +
                      " records"};
+    p.result.ended = p.ended;
     return p.result;
 }
 

@@ -100,12 +100,17 @@ struct PresentedFrame {
 
 struct PlaybackLimits {
     uint64_t max_records = 10'000'000; // ends a playback that would not end
+    // Reaching max_records is an Error; when false, the playback just stops
+    // there (PlaybackResult::ended false), as for a movie cut short whose
+    // player waits at the cut for records that never come.
+    bool limit_is_error = true;
 };
 
 struct PlaybackResult {
     uint64_t frames = 0;
     uint64_t audio_blocks = 0;
     uint32_t duration_ms = 0; // clock at the end
+    bool ended = true;        // false: stopped at max_records
 };
 
 // Opens the movie at file offset `offset` of `path` with player_open, plays
