@@ -309,6 +309,7 @@ int sdl_start(Uint32 subsystem) {
                          driver != nullptr ? driver : "none");
             return 0;
         }
+        sdl_x11_tolerate_gone_windows();
     }
     return 1;
 }

@@ -10,6 +10,30 @@
 #include <X11/Xlib.h>
 #endif
 
+#if defined(SDL_VIDEO_DRIVER_X11)
+static XErrorHandler earlier_handler = nullptr;
+
+static int tolerate_gone_windows(Display *display, XErrorEvent *error) {
+    enum { SEND_EVENT_REQUEST = 25 }; // X_SendEvent
+    if (error->error_code == BadWindow && error->request_code == SEND_EVENT_REQUEST)
+        return 0;
+    return earlier_handler != nullptr ? earlier_handler(display, error) : 0;
+}
+#endif
+
+void sdl_x11_tolerate_gone_windows(void) {
+#if defined(SDL_VIDEO_DRIVER_X11)
+    const char *driver = SDL_GetCurrentVideoDriver();
+    if (driver == nullptr || SDL_strcmp(driver, "x11") != 0)
+        return;
+    static bool installed = false;
+    if (installed)
+        return;
+    installed = true;
+    earlier_handler = XSetErrorHandler(tolerate_gone_windows);
+#endif
+}
+
 void sdl_x11_offer_no_maximize(SDL_Window *window) {
 #if defined(SDL_VIDEO_DRIVER_X11)
     SDL_SysWMinfo info;
