@@ -1,5 +1,7 @@
 #include "icon_image.h"
 
+#include "av_objects.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -20,30 +22,6 @@ namespace {
 // Streams and frames looked at before giving up on finding more pictures:
 // an ICO holds a handful, a video needs only its first frame.
 enum { MAX_STREAMS = 64, MAX_PACKETS = 4096 };
-
-std::string av_error_text(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
-struct FormatCloser {
-    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
-};
-struct FrameFreer {
-    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-struct PacketFreer {
-    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
-struct ScaleFreer {
-    void operator()(SwsContext *context) const { sws_freeContext(context); }
-};
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
-using ScalePtr = std::unique_ptr<SwsContext, ScaleFreer>;
 
 // Converts (or scales) RGBA-like pixels with swscale; false on failure.
 bool convert(const uint8_t *const source[], const int source_stride[], int width, int height,
@@ -75,7 +53,7 @@ Expected<RgbaImage> icon_read_picture(const std::string &path) {
             return Error{path + ": no such file"};
         return Error{path + ": not a picture that can be read (" + av_error_text(status) + ")"};
     }
-    std::unique_ptr<AVFormatContext, FormatCloser> format(opened);
+    FormatPtr format(opened);
     if ((status = avformat_find_stream_info(opened, nullptr)) < 0)
         return Error{path + ": not a picture that can be read (" + av_error_text(status) + ")"};
 
@@ -102,8 +80,8 @@ Expected<RgbaImage> icon_read_picture(const std::string &path) {
         return Error{path + ": holds no picture that can be read"};
 
     RgbaImage best;
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+    PacketPtr packet(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
     if (!packet || !frame)
         return Error{"out of memory"};
     std::string too_large;

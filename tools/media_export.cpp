@@ -1,5 +1,7 @@
 #include "media_export.h"
 
+#include "av_objects.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -63,12 +65,6 @@ const FormatInfo *format_of(const std::string &path) {
         if (extension == std::string(".") + info.format.extension)
             return &info;
     return nullptr;
-}
-
-std::string av_error_text(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
 }
 
 // The temporary files being written. The player's own failures end the

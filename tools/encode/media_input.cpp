@@ -1,5 +1,7 @@
 #include "encode/media_input.h"
 
+#include "av_objects.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -28,12 +30,6 @@ std::string seconds_text(double seconds) {
     return text;
 }
 
-std::string av_error_text(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
 void quiet_ffmpeg() {
     static bool done = false;
     if (!done) {
@@ -41,29 +37,6 @@ void quiet_ffmpeg() {
         done = true;
     }
 }
-
-struct FormatCloser {
-    void operator()(AVFormatContext *context) const { avformat_close_input(&context); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext *context) const { avcodec_free_context(&context); }
-};
-struct FrameFreer {
-    void operator()(AVFrame *frame) const { av_frame_free(&frame); }
-};
-struct PacketFreer {
-    void operator()(AVPacket *packet) const { av_packet_free(&packet); }
-};
-struct ScaleFreer {
-    void operator()(SwsContext *context) const { sws_freeContext(context); }
-};
-struct ResampleFreer {
-    void operator()(SwrContext *context) const { swr_free(&context); }
-};
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 
 // One open stream of one input file, decoding frame by frame.
 class Decoder {
@@ -534,7 +507,7 @@ Expected<std::vector<int16_t>> read_sound(const std::string &path, int rate, dou
     int status = swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_S16, rate, &in_layout,
                                      codec->sample_fmt, codec->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&in_layout);
-    std::unique_ptr<SwrContext, ResampleFreer> resampler(raw);
+    ResamplePtr resampler(raw);
     if (status < 0 || swr_init(raw) < 0)
         return Error{path + ": cannot convert its sound"};
     decoder->seek(start);
