@@ -26,6 +26,7 @@ import numpy as np
 CHUNK_MS = 100
 MIN_CORRELATION = 0.6  # a chunk found where its correlation peak is at least this
 MAX_SPREAD_MS = 10.0  # resampling moves a chunk by a sample or two, never more
+TRACK_MS = 2000  # how far a chunk's lag may move from the one before it
 
 
 def main():
@@ -49,21 +50,37 @@ def main():
     cumulative = np.concatenate(([0.0], np.cumsum(recorded ** 2)))
     windows = cumulative[chunk:] - cumulative[:-chunk]
 
-    lags, missing, first_found = [], [], None
-    for s in voiced:
+    def correlation_of(s):
         piece = expected[s:s + chunk]
         piece = piece - piece.mean()
         norm = np.sqrt(np.sum(piece ** 2))
         correlation = np.fft.irfft(spectrum * np.conj(np.fft.rfft(piece, size)), size)
         # Silent stretches of the recording match nothing (and would divide
         # rounding noise by almost nothing).
-        correlation = np.where(windows > chunk * 30.0**2,
-                               correlation[:len(windows)] / (norm * np.sqrt(windows) + 1e-9), 0.0)
-        at = int(np.argmax(correlation))
+        return np.where(windows > chunk * 30.0**2,
+                        correlation[:len(windows)] / (norm * np.sqrt(windows) + 1e-9), 0.0)
+
+    # Synthesised speech says a word the same way each time, so a chunk can
+    # match another place of the recording as well as its own. Each chunk is
+    # looked for within TRACK_MS of the lag of the chunk before it, starting
+    # from the lag most chunks have when looked for anywhere.
+    correlations = [correlation_of(s) for s in voiced]
+    anywhere = [int(np.argmax(c)) - s for c, s in zip(correlations, voiced)]
+    lag = int(np.median(anywhere))
+    track = rate * TRACK_MS // 1000
+    lags, missing, first_found = [], [], None
+    for s, correlation in zip(voiced, correlations):
+        low = max(0, s + lag - track)
+        high = min(len(correlation), s + lag + track + 1)
+        if low >= high:
+            missing.append(s * 1000 // rate)
+            continue
+        at = low + int(np.argmax(correlation[low:high]))
         if correlation[at] < MIN_CORRELATION:
             missing.append(s * 1000 // rate)
             continue
-        lags.append((at - s) * 1000.0 / rate)
+        lag = at - s
+        lags.append(lag * 1000.0 / rate)
         if first_found is None:
             first_found = at - s  # where the sound's first sample landed
 

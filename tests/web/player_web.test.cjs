@@ -53,7 +53,8 @@ const damaged = path.join(work, 'damaged.html');
   const end = text.indexOf('</script>', begin);
   const movie = Buffer.from(text.slice(begin, end), 'base64');
   const word = Math.floor(movie.length / 8) * 4; // in the middle of the records
-  movie.writeUInt32LE(movie.readUInt32LE(word) ^ 0x01000100, word);
+  // ^ gives a signed 32-bit number; >>> 0 makes it the unsigned word again.
+  movie.writeUInt32LE((movie.readUInt32LE(word) ^ 0x01000100) >>> 0, word);
   fs.writeFileSync(damaged, text.slice(0, begin) + movie.toString('base64') + text.slice(end));
 }
 
