@@ -3,6 +3,7 @@
 // choice, the header sizing against the ring simulation, and bad inputs.
 #include "encode/audio_coder.h"
 #include "encode/encoder.h"
+#include "encode/metrics.h"
 #include "encode/stream_plan.h"
 #include "packer.h"
 #include "web_page.h"

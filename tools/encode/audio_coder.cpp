@@ -3,7 +3,6 @@
 #include "player/audio_decoder.h"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 namespace kmov {
@@ -244,18 +243,6 @@ std::vector<int16_t> decode_audio_codes(std::span<const uint8_t> bytes, int ldp,
         }
     }
     return out;
-}
-
-double audio_snr(std::span<const int16_t> source, std::span<const int16_t> decoded) {
-    double signal = 0, noise = 0;
-    for (size_t i = 0; i < source.size() && i < decoded.size(); i++) {
-        signal += static_cast<double>(source[i]) * source[i];
-        const double d = static_cast<double>(source[i]) - decoded[i];
-        noise += d * d;
-    }
-    if (noise == 0)
-        return signal == 0 ? 0 : std::numeric_limits<double>::infinity();
-    return 10 * std::log10(signal / noise);
 }
 
 } // namespace kmov

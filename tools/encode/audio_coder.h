@@ -35,10 +35,6 @@ AudioBlock code_audio_block(std::span<const int16_t> samples, int ldp, int beam 
 // Decodes a block's codes as the player does: `count` samples.
 std::vector<int16_t> decode_audio_codes(std::span<const uint8_t> bytes, int ldp, int count);
 
-// Signal-to-noise ratio in dB of `decoded` against `source` (infinity when
-// they are equal; 0 for silence against silence).
-double audio_snr(std::span<const int16_t> source, std::span<const int16_t> decoded);
-
 } // namespace kmov
 
 #endif
