@@ -6,6 +6,7 @@
 #include "encode/metrics.h"
 #include "encode/stream_plan.h"
 #include "packer.h"
+#include "player_harness.h"
 #include "web_page.h"
 #include "player/audio_decoder.h"
 #include "player/movie_format.h"
@@ -22,6 +23,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -423,7 +425,6 @@ TEST(SoundCoder, SearchIsNeverWorseThanGreedyAndDecodesAsThePlayerDoes) {
             AudioBlock greedy = code_audio_block(samples, ldp, 0);
             AudioBlock searched = code_audio_block(samples, ldp);
             EXPECT_LE(searched.error, greedy.error) << signal.what << " ldp " << ldp;
-            EXPECT_EQ(decode_audio_codes(searched.bytes, ldp, 1470), searched.decoded);
 
             // The player's decoder plays the same samples.
             MovieWriter movie(make_header(4, 4), test::test_palette());
@@ -443,13 +444,25 @@ TEST(SoundCoder, SearchIsNeverWorseThanGreedyAndDecodesAsThePlayerDoes) {
     EXPECT_LT(code_audio_block(music, 4).error, code_audio_block(music, 4, 0).error);
 }
 
-TEST(SoundCoder, WorkedExamplesDecode) {
-    EXPECT_EQ(decode_audio_codes(std::vector<uint8_t>{0x1F, 0x02}, 4, 5),
-              (std::vector<int16_t>{8, 0, 0, 0, 0}));
-    EXPECT_EQ(decode_audio_codes(std::vector<uint8_t>{0x77, 0x77}, 4, 4),
-              (std::vector<int16_t>{9986, 19972, 29958, -25592}));
-    EXPECT_EQ(decode_audio_codes(std::vector<uint8_t>{0x07, 0xF0, 0x02}, 6, 5),
-              (std::vector<int16_t>{1, 0, 0, 0, 0}));
+TEST(SoundCoder, HarnessDecodesWithThePlayersDecoder) {
+    struct Case {
+        std::vector<uint8_t> codes;
+        int ldp, count;
+        std::optional<std::vector<int16_t>> samples;
+    };
+    const Case cases[] = {
+        {{0x1F, 0x02}, 4, 5, std::vector<int16_t>{8, 0, 0, 0, 0}}, // a run past the codes' end
+        {{0x77, 0x77}, 4, 4, std::vector<int16_t>{9986, 19972, 29958, -25592}}, // wraps
+        {{0x07, 0xF0, 0x02}, 6, 5, std::vector<int16_t>{1, 0, 0, 0, 0}},
+        {{}, 4, 3, std::vector<int16_t>{0, 0, 0}}, // no codes: zeros, a run of the start value
+        {{0x11}, 5, 2, std::nullopt},              // a depth the player refuses
+        {{0x11}, 4, 0, std::nullopt},
+        {{0x11}, 4, 65536, std::nullopt},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(harness_decode_sound_block(c.codes, c.ldp, c.count), c.samples)
+            << "ldp " << c.ldp << " count " << c.count;
+    EXPECT_TRUE(harness_player_at_rest());
 }
 
 // A stream like an encoded movie's: a large first frame, smaller ones with
