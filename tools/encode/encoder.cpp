@@ -104,7 +104,9 @@ CodedSound code_sound_track(const EncodeOptions &options, const SoundTrack &trac
 } // namespace
 
 Expected<EncodedMovie> encode_movie(const EncodeOptions &options, const Progress &progress) {
+    // The command line has checked these; a caller that has not is at fault.
     assert(options.bits == 0 || options.bits == 4 || options.bits == 6);
+    assert(options.rate >= 1000 && options.rate <= 96000);
     const auto began = std::chrono::steady_clock::now();
     const bool sound_alone = options.inputs.size() == 1 && !has_pictures(options.inputs[0]) &&
                              has_sound(options.inputs[0]);
