@@ -20,6 +20,11 @@ struct AudioDevice {
     uint32_t remainder = 0;      // sample-rate remainder carried between clock steps
     uint32_t position = 0;       // samples played since open or reset (waveOutGetPosition)
     uint32_t held_back = 0;      // ms of running time still to pass before sound comes out
+    uint32_t ran = 0;            // ms of running time since open, after the start delay
+    uint32_t hiccup_at = 0;      // ms of running time after which the device stops for a while
+    uint32_t hiccup_left = 0;    // ms of that stop still to come
+    int frozen = 0;              // the position reported stands (a hiccup that plays on)
+    uint32_t frozen_position = 0;
 };
 
 struct State {
@@ -42,6 +47,8 @@ struct State {
     int audio_present = 1;
     int audio_paced = 0;
     uint32_t audio_start_delay = 0;
+    uint32_t audio_hiccup_at = 0, audio_hiccup_length = 0;
+    int audio_hiccup_plays_on = 0;
     std::vector<HeadlessAudioEvent> audio_events;
     AudioDevice audio;
 };
@@ -66,7 +73,8 @@ void mark_done(WAVEHDR *header) {
 }
 
 // Lets `ms` milliseconds of the running device pass: first whatever is
-// left of its start delay, then sound at the device's rate. Paced, it plays
+// left of its start delay, then sound at the device's rate, less a hiccup
+// that falls in them. Paced, it plays
 // the queued buffers and counts what it played; otherwise it counts the
 // time as played (a device that keeps up, its buffers completed by the
 // test).
@@ -77,6 +85,23 @@ void play_for(uint32_t ms) {
     uint32_t held = ms < device.held_back ? ms : device.held_back;
     device.held_back -= held;
     ms -= held;
+    if (device.hiccup_left > 0) {
+        uint32_t before = device.ran < device.hiccup_at ? device.hiccup_at - device.ran : 0;
+        if (ms > before) {
+            uint32_t stop = ms - before < device.hiccup_left ? ms - before : device.hiccup_left;
+            device.hiccup_left -= stop;
+            if (!state().audio_hiccup_plays_on) {
+                ms -= stop;
+            } else if (device.hiccup_left > 0 && !device.frozen) {
+                device.frozen = 1;
+                device.frozen_position =
+                    device.position + static_cast<uint32_t>(uint64_t{before} * device.rate / 1000);
+            }
+        }
+    }
+    if (device.hiccup_left == 0)
+        device.frozen = 0;
+    device.ran += ms;
     uint64_t budget = (static_cast<uint64_t>(ms) * device.rate + device.remainder) / 1000;
     device.remainder =
         static_cast<uint32_t>((static_cast<uint64_t>(ms) * device.rate + device.remainder) % 1000);
@@ -303,8 +328,14 @@ void headless_set_audio_paced(int on) {
 void headless_set_audio_start_delay(uint32_t ms) {
     state().audio_start_delay = ms;
 }
+void headless_set_audio_hiccup(uint32_t at_ms, uint32_t ms, int plays_on) {
+    state().audio_hiccup_at = at_ms;
+    state().audio_hiccup_length = ms;
+    state().audio_hiccup_plays_on = plays_on;
+}
 uint32_t backend_audio_position(void) {
-    return state().audio.position;
+    const AudioDevice &device = state().audio;
+    return device.frozen ? device.frozen_position : device.position;
 }
 unsigned headless_timer_period(void) {
     return platform_timer_period();
@@ -334,6 +365,10 @@ int backend_audio_open(uint32_t rate) {
     device.remainder = 0;
     device.position = 0;
     device.held_back = state().audio_start_delay;
+    device.ran = 0;
+    device.hiccup_at = state().audio_hiccup_at;
+    device.hiccup_left = state().audio_hiccup_length;
+    device.frozen = 0;
     record_audio(HeadlessAudioEvent::OPEN);
     return 1;
 }
