@@ -2,7 +2,7 @@
 // (samples_per_buffer, buffer_pairs), a few blocks with random param and
 // length, and their payload stream in the ring. Each buffer holds exactly
 // samples_per_buffer samples (the sanitizer sees a write past it); what
-// each queued buffer holds is compared with a plain decoder, every block
+// each queued buffer holds is compared with the reference decoder, every block
 // must leave the ring behind its payload, and an unsupported ldp must be
 // reported with its message.
 //
@@ -18,6 +18,7 @@
 #include "headless.h"
 #include "player/audio_decoder.h"
 #include "player/player_state.h"
+#include "reference_decoder.h"
 #include "stream/prefetch_ring.h"
 
 #include <cstdint>
@@ -52,39 +53,6 @@ struct Input {
     const uint8_t *stream;
     int32_t stream_size;
 };
-
-// The block's samples by the format's definition, cut at the buffer's size.
-std::vector<int16_t> plain_decode(const uint8_t *bytes, int32_t count, int bits, uint32_t param,
-                                  int32_t buffer_samples) {
-    const int16_t *table = bits == 4 ? delta_table_16 : delta_table_64;
-    int64_t position = 0; // in bits
-    auto take = [&]() {
-        uint32_t value = 0;
-        for (int i = 0; i < bits; i++, position++) {
-            int64_t byte = position / 8;
-            int bit = byte < count ? (bytes[byte] >> (7 - position % 8)) & 1 : 0;
-            value = (value << 1) | static_cast<uint32_t>(bit);
-        }
-        return value;
-    };
-    int32_t n = static_cast<int32_t>(param & 0xFFFF);
-    if (n > buffer_samples)
-        n = buffer_samples;
-    std::vector<int16_t> out;
-    uint16_t value = 0;
-    while (static_cast<int32_t>(out.size()) < n) {
-        uint32_t code = take();
-        if (code != 0) {
-            value = static_cast<uint16_t>(value + table[code]);
-            out.push_back(static_cast<int16_t>(value));
-            continue;
-        }
-        uint32_t run = take() + 1;
-        for (uint32_t i = 0; i < run && static_cast<int32_t>(out.size()) < n; i++)
-            out.push_back(static_cast<int16_t>(value));
-    }
-    return out;
-}
 
 void run(void *context) {
     const Input &input = *static_cast<Input *>(context);
@@ -139,9 +107,10 @@ void run(void *context) {
         if (writes_after != writes + (queued ? 1 : 0))
             kmov::fuzz::finding(queued ? "a block with a free buffer was not queued"
                                        : "a block without a free buffer was queued");
-        if (queued && last->samples != plain_decode(input.stream + at, taken, bits, block.param,
-                                                    input.samples_per_buffer))
-            kmov::fuzz::finding("the samples differ from the plain decoder's");
+        if (queued && last->samples != kmov::test::reference_decode_sound(input.stream + at, taken,
+                                                                          bits, block.param,
+                                                                          input.samples_per_buffer))
+            kmov::fuzz::finding("the samples differ from the reference decoder's");
         at += taken;
     }
 }

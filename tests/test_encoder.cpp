@@ -2,9 +2,13 @@
 // back through the player's decoders, the sound search against the greedy
 // choice, the header sizing against the ring simulation, and bad inputs.
 #include "encode/audio_coder.h"
+#include "encode/assemble.h"
 #include "encode/encoder.h"
+#include "encode/frame_coder.h"
+#include "encode/metrics.h"
 #include "encode/stream_plan.h"
 #include "packer.h"
+#include "player_harness.h"
 #include "web_page.h"
 #include "player/audio_decoder.h"
 #include "player/movie_format.h"
@@ -21,6 +25,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -422,7 +427,6 @@ TEST(SoundCoder, SearchIsNeverWorseThanGreedyAndDecodesAsThePlayerDoes) {
             AudioBlock greedy = code_audio_block(samples, ldp, 0);
             AudioBlock searched = code_audio_block(samples, ldp);
             EXPECT_LE(searched.error, greedy.error) << signal.what << " ldp " << ldp;
-            EXPECT_EQ(decode_audio_codes(searched.bytes, ldp, 1470), searched.decoded);
 
             // The player's decoder plays the same samples.
             MovieWriter movie(make_header(4, 4), test::test_palette());
@@ -442,13 +446,25 @@ TEST(SoundCoder, SearchIsNeverWorseThanGreedyAndDecodesAsThePlayerDoes) {
     EXPECT_LT(code_audio_block(music, 4).error, code_audio_block(music, 4, 0).error);
 }
 
-TEST(SoundCoder, WorkedExamplesDecode) {
-    EXPECT_EQ(decode_audio_codes(std::vector<uint8_t>{0x1F, 0x02}, 4, 5),
-              (std::vector<int16_t>{8, 0, 0, 0, 0}));
-    EXPECT_EQ(decode_audio_codes(std::vector<uint8_t>{0x77, 0x77}, 4, 4),
-              (std::vector<int16_t>{9986, 19972, 29958, -25592}));
-    EXPECT_EQ(decode_audio_codes(std::vector<uint8_t>{0x07, 0xF0, 0x02}, 6, 5),
-              (std::vector<int16_t>{1, 0, 0, 0, 0}));
+TEST(SoundCoder, HarnessDecodesWithThePlayersDecoder) {
+    struct Case {
+        std::vector<uint8_t> codes;
+        int ldp, count;
+        std::optional<std::vector<int16_t>> samples;
+    };
+    const Case cases[] = {
+        {{0x1F, 0x02}, 4, 5, std::vector<int16_t>{8, 0, 0, 0, 0}}, // a run past the codes' end
+        {{0x77, 0x77}, 4, 4, std::vector<int16_t>{9986, 19972, 29958, -25592}}, // wraps
+        {{0x07, 0xF0, 0x02}, 6, 5, std::vector<int16_t>{1, 0, 0, 0, 0}},
+        {{}, 4, 3, std::vector<int16_t>{0, 0, 0}}, // no codes: zeros, a run of the start value
+        {{0x11}, 5, 2, std::nullopt},              // a depth the player refuses
+        {{0x11}, 4, 0, std::nullopt},
+        {{0x11}, 4, 65536, std::nullopt},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(harness_decode_sound_block(c.codes, c.ldp, c.count), c.samples)
+            << "ldp " << c.ldp << " count " << c.count;
+    EXPECT_TRUE(harness_player_at_rest());
 }
 
 // A stream like an encoded movie's: a large first frame, smaller ones with
@@ -511,6 +527,84 @@ TEST(AudioSchedule, BlocksArriveBeforeTheyPlayAndAlwaysFindABuffer) {
             // pipeline holds several hundred ms must never run dry.
             EXPECT_GE(check.min_margin_ms, 850) << fps << " fps " << rate << " Hz";
         }
+}
+
+// The assembly stage alone: plain parts in, a movie the player plays as
+// laid out.
+TEST(Assemble, LaysOutFramesAndSoundAndSizesTheHeader) {
+    const int w = 8, h = 4, frames = 3;
+    const double fps = 10;
+    FrameCoder coder(w, h);
+    std::vector<std::vector<uint8_t>> pictures(frames, std::vector<uint8_t>(w * h, 7));
+    pictures[2][5] = 9;
+    MovieParts parts;
+    parts.width = w, parts.height = h, parts.fps = fps, parts.palette = test::test_palette();
+    for (int f = 0; f < frames; f++)
+        parts.payloads.push_back(coder.code_frame(pictures[f], f == 0));
+    parts.payloads[1].clear(); // the same picture again
+    std::vector<int16_t> sound(frames * 800);
+    for (size_t i = 0; i < sound.size(); i++)
+        sound[i] = static_cast<int16_t>(5000 * std::sin(static_cast<double>(i) * 0.05));
+    parts.sound = code_sound(sound, 8000, fps, frames, 6);
+    std::vector<int16_t> decoded;
+    for (const AudioBlock &block : parts.sound->blocks)
+        decoded.insert(decoded.end(), block.decoded.begin(), block.decoded.end());
+    const int lead_in = parts.sound->schedule.lead_in;
+
+    const MovieWriter movie = assemble_movie(parts);
+    const MovieHeader &header = movie.header();
+    EXPECT_EQ(header.frame_count, frames);
+    EXPECT_EQ(header.frame_rate, 10000);
+    EXPECT_EQ(header.ldp, 6);
+    EXPECT_EQ(header.sample_rate, 8000);
+    EXPECT_EQ(header.samples_per_buffer, 800);
+    EXPECT_GT(header.ring_size, 0);
+    EXPECT_EQ(movie_bytes(movie), movie.bytes().size());
+    std::vector<uint32_t> tags;
+    for (const Record &r : movie.records())
+        if (r.tag != TAG_ADAT)
+            tags.push_back(r.tag);
+    EXPECT_EQ(tags, (std::vector<uint32_t>{TAG_VDAT, TAG_VBLT, TAG_ASTA, TAG_VBLT, TAG_VDAT,
+                                           TAG_VBLT, TAG_END}));
+    for (int i = 0; i < lead_in; i++)
+        EXPECT_EQ(movie.records()[static_cast<size_t>(i)].tag, TAG_ADAT);
+    EXPECT_EQ(movie.records().back().delay, 100u);
+
+    TempFile file("assembled.kmov", movie.bytes());
+    const Played played = play(file.path(), header);
+    ASSERT_EQ(played.frames.size(), static_cast<size_t>(frames));
+    for (int f = 0; f < frames; f++)
+        EXPECT_EQ(played.frames[static_cast<size_t>(f)], pictures[static_cast<size_t>(f)]) << f;
+    EXPECT_EQ(played.samples, decoded);
+    EXPECT_NEAR(audio_snr(sound, decoded), parts.sound->snr, 1e-9);
+}
+
+// --palette: a kmov movie's palette is read as the player reads it; what is
+// no movie and no palette file is named as such.
+TEST(Palette, LoadsAMoviesPaletteOrSaysWhatTheFileIsNot) {
+    MovieWriter movie(make_header(4, 4), test::test_palette());
+    movie.end();
+    TempFile file("palette.kmov", movie.bytes());
+    auto loaded = load_palette(file.path().string());
+    ASSERT_TRUE(loaded) << loaded.error().message;
+    EXPECT_EQ(*loaded, test::test_palette());
+
+    TempFile junk("junk.bin", std::vector<uint8_t>(2000, 0x41));
+    TempFile short_file("short.bin", std::vector<uint8_t>{'k', 'M'});
+    const fs::path folder = fs::temp_directory_path();
+    const struct {
+        std::string path, message;
+    } bad[] = {
+        {junk.path().string(), ": neither a kmov movie nor a GIMP or JASC palette"},
+        {short_file.path().string(), ": neither a kmov movie nor a GIMP or JASC palette"},
+        {folder.string(), ": not a regular file"},
+        {(folder / "kmov-no-such-palette").string(), ": cannot open the palette file"},
+    };
+    for (const auto &c : bad) {
+        auto got = load_palette(c.path);
+        ASSERT_FALSE(got) << c.path;
+        EXPECT_EQ(got.error().message, c.path + c.message);
+    }
 }
 
 // The kmov program on bad inputs: a clear message, exit 1, no output file.

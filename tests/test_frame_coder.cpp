@@ -299,5 +299,12 @@ TEST(FrameCoder, LossyCodingStaysWithinTheToleranceAndSavesBytes) {
     EXPECT_LT(lossy_bytes * 10, exact_bytes * 8);
 }
 
+TEST(FrameCoderDeathTest, AFrameOfAnotherSizeEndsTheProcessAsACoderFault) {
+    FrameCoder coder(8, 4);
+    const std::vector<uint8_t> short_frame(8 * 3, 0);
+    EXPECT_DEATH(coder.code_frame(short_frame, true),
+                 "frame coder fault: a frame of 24 pixels for a coder of 8 x 4");
+}
+
 } // namespace
 } // namespace kmov

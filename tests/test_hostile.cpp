@@ -1,12 +1,11 @@
 // Hostile movies (tests/support/hostile_movies.cpp): each is opened, played
 // to its end and replayed in a child process with bounded time and memory,
-// on the headless clock. Each must end with its message and exit code 1, or
-// play to its end without a message; none may crash, hang, or touch memory
-// outside a buffer (the sanitizer build runs this table too).
-#include "app/event_pump.h"
+// on the headless clock, a turn at a time as the harness plays a movie. Each must end with its
+// message and exit code 1, or play to its end without a message; none may crash, hang, or touch
+// memory outside a buffer (the sanitizer build runs this table too).
 #include "hostile_movies.h"
 #include "player/player.h"
-#include "player/player_state.h"
+#include "player_harness.h"
 #include "test_support.h"
 
 #include <gmock/gmock.h>
@@ -37,6 +36,7 @@ extern "C" __attribute__((used)) const char *__asan_default_options() {
 }
 #endif
 
+using kmov::harness_play_turn;
 using kmov::test::HostileMovie;
 using testing::AllOf;
 using testing::AnyOf;
@@ -86,12 +86,8 @@ void bound_the_child() {
     for (int round = 0; round < 2; round++) {
         player_play();
         int turn = 0;
-        for (; turn < kMaxTurns && player_is_playing(); turn++) {
-            if (static_cast<int32_t>(headless_time() - due_time) < 0)
-                headless_set_time(due_time);
-            pump_messages(0);
-            headless_audio_complete(headless_audio_queued());
-        }
+        for (; turn < kMaxTurns && player_is_playing(); turn++)
+            harness_play_turn();
         if (player_is_playing()) {
             std::fprintf(stderr, "still playing after %d records\n", turn);
             std::exit(3);

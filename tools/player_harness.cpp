@@ -4,11 +4,13 @@
 
 #include "app/event_pump.h"
 #include "app/fatal_error.h"
+#include "player/audio_decoder.h"
 #include "player/player.h"
 #include "player/player_state.h"
 #include "player/video_decoder.h"
 #include "stream/prefetch_ring.h"
 
+#include <climits>
 #include <csetjmp>
 #include <cstring>
 
@@ -128,6 +130,56 @@ void PayloadStream::decode_all(uint8_t *frame, int32_t frame_width, int32_t fram
         current_length = length;
         decode_video_frame();
     }
+}
+
+namespace {
+
+struct SoundBlock {
+    std::span<const uint8_t> codes;
+    int ldp;
+    int count;
+    bool decoded;
+    std::vector<int16_t> samples;
+};
+
+void decode_sound_body(void *context) {
+    SoundBlock &block = *static_cast<SoundBlock *>(context);
+    headless_set_audio_device(1);
+    // One pair of buffers of exactly the block's size: the first is free.
+    if (!wave_output_open(WAVE_MAPPER, 22050, block.ldp, block.count, 1) || delta_table == nullptr)
+        return;
+    const auto size = static_cast<int32_t>(block.codes.size());
+    if (!ring_create(size))
+        return;
+    movie_source = nullptr; // nothing behind the payload can be had
+    if (size > 0)
+        std::memcpy(ring_data, block.codes.data(), block.codes.size());
+    ring_write = size;
+    ring_fill = size;
+    current_param = static_cast<uint32_t>(block.count);
+    current_length = size;
+    decode_audio_block();
+    const std::vector<HeadlessAudioEvent> &events = headless_audio_events();
+    for (auto event = events.rbegin(); event != events.rend(); ++event)
+        if (event->kind == HeadlessAudioEvent::WRITE) {
+            block.samples = event->samples;
+            block.decoded = true;
+            break;
+        }
+    wave_output_close();
+    ring_free();
+}
+
+} // namespace
+
+std::optional<std::vector<int16_t>> harness_decode_sound_block(std::span<const uint8_t> codes,
+                                                               int ldp, int count) {
+    if (count < 1 || count > 0xFFFF || codes.size() > INT32_MAX)
+        return std::nullopt;
+    SoundBlock block{codes, ldp, count, false, {}};
+    if (!harness_run_guarded(decode_sound_body, &block) || !block.decoded)
+        return std::nullopt;
+    return std::move(block.samples);
 }
 
 // ---- Playing -----------------------------------------------------------------------

@@ -3,7 +3,8 @@
 // these calls, on the headless backend:
 //
 // - decode one "vdat" payload with the player's decoder over a buffer of
-//   the caller's (harness_decode_payload, PayloadStream);
+//   the caller's (harness_decode_payload, PayloadStream), and one "adat"
+//   block with its sound decoder (harness_decode_sound_block);
 // - play a movie to its end with its frames and sound handed out
 //   (play_headless), a turn at a time where the caller drives the loop
 //   (harness_play_turn);
@@ -83,6 +84,14 @@ class PayloadStream {
     int32_t total_ = 0;
     bool ok_ = false;
 };
+
+// Decodes one "adat" block's codes with the player's sound decoder: `count`
+// samples (1 to 65535) at `ldp` 4 or 6, read from `codes` as a record's
+// payload of codes.size() bytes (zeros past its end, as the player reads
+// them). nullopt when the player refuses (another ldp) or `count` is out
+// of range. Runs guarded; not while a playback is under way.
+std::optional<std::vector<int16_t>> harness_decode_sound_block(std::span<const uint8_t> codes,
+                                                               int ldp, int count);
 
 // ---- Playing -----------------------------------------------------------------------
 

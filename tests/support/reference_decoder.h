@@ -6,6 +6,7 @@
 #ifndef KMOV_TESTS_REFERENCE_DECODER_H
 #define KMOV_TESTS_REFERENCE_DECODER_H
 
+#include "player/audio_decoder.h"
 #include "player/frame_codes.h"
 
 #include <cstdint>
@@ -50,6 +51,42 @@ inline void reference_decode_frame(std::vector<uint8_t> &buffer, int64_t w, int6
             col += n;
         }
     }
+}
+
+// The "adat" decoder's definition, one bit at a time, for checking the
+// player's sound decoder against: the samples of a block of `param`'s low
+// 16 bits, cut at `buffer_samples`, from `count` bytes of ldp-bit codes
+// (`bits` 4 or 6) read most significant bit first, zeros past their end.
+inline std::vector<int16_t> reference_decode_sound(const uint8_t *bytes, int32_t count, int bits,
+                                                   uint32_t param, int32_t buffer_samples) {
+    const int16_t *table = bits == 4 ? delta_table_16 : delta_table_64;
+    int64_t position = 0; // in bits
+    auto take = [&]() {
+        uint32_t value = 0;
+        for (int i = 0; i < bits; i++, position++) {
+            int64_t byte = position / 8;
+            int bit = byte < count ? (bytes[byte] >> (7 - position % 8)) & 1 : 0;
+            value = (value << 1) | static_cast<uint32_t>(bit);
+        }
+        return value;
+    };
+    int32_t n = static_cast<int32_t>(param & 0xFFFF);
+    if (n > buffer_samples)
+        n = buffer_samples;
+    std::vector<int16_t> out;
+    uint16_t value = 0;
+    while (static_cast<int32_t>(out.size()) < n) {
+        uint32_t code = take();
+        if (code != 0) {
+            value = static_cast<uint16_t>(value + table[code]);
+            out.push_back(static_cast<int16_t>(value));
+            continue;
+        }
+        uint32_t run = take() + 1;
+        for (uint32_t i = 0; i < run && static_cast<int32_t>(out.size()) < n; i++)
+            out.push_back(static_cast<int16_t>(value));
+    }
+    return out;
 }
 
 } // namespace kmov::test

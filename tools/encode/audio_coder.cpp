@@ -1,9 +1,12 @@
 #include "encode/audio_coder.h"
 
 #include "player/audio_decoder.h"
+#include "player_harness.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <limits>
 
 namespace kmov {
@@ -54,7 +57,19 @@ AudioBlock finish(std::span<const int16_t> samples, const std::vector<Step> &ste
     }
     AudioBlock block;
     block.bytes = writer.finish();
-    block.decoded = decode_audio_codes(block.bytes, ldp, static_cast<int>(samples.size()));
+    if (samples.empty())
+        return block;
+    // What the player will play, from the player's own decoder.
+    std::optional<std::vector<int16_t>> decoded =
+        harness_decode_sound_block(block.bytes, ldp, static_cast<int>(samples.size()));
+    if (!decoded) {
+        // The coder was asked for a depth or a block size the player does
+        // not have: a caller's fault, not the input's.
+        std::fprintf(stderr, "kmov: sound coder: no block of %zu samples at %d bits (a bug)\n",
+                     samples.size(), ldp);
+        std::abort();
+    }
+    block.decoded = std::move(*decoded);
     for (size_t i = 0; i < samples.size(); i++)
         block.error += static_cast<uint64_t>(squared(samples[i] - block.decoded[i]));
     return block;
@@ -213,49 +228,6 @@ AudioBlock code_audio_block(std::span<const int16_t> samples, int ldp, int beam)
             chosen = std::move(searched);
     }
     return chosen;
-}
-
-std::vector<int16_t> decode_audio_codes(std::span<const uint8_t> bytes, int ldp, int count) {
-    const std::span<const int16_t> table = audio_delta_table(ldp);
-    std::vector<int16_t> out;
-    out.reserve(static_cast<size_t>(count));
-    uint32_t buffer = 0;
-    int held = 0;
-    size_t pos = 0;
-    auto take = [&]() {
-        if (held < ldp) {
-            buffer = buffer << 8 | (pos < bytes.size() ? bytes[pos] : 0);
-            pos++;
-            held += 8;
-        }
-        held -= ldp;
-        return static_cast<int>((buffer >> held) & ((1u << ldp) - 1));
-    };
-    uint16_t value = 0;
-    while (static_cast<int>(out.size()) < count) {
-        const int code = take();
-        if (code != 0) {
-            value = static_cast<uint16_t>(value + table[static_cast<size_t>(code)]);
-            out.push_back(static_cast<int16_t>(value));
-        } else {
-            const int run = take() + 1;
-            for (int i = 0; i < run && static_cast<int>(out.size()) < count; i++)
-                out.push_back(static_cast<int16_t>(value));
-        }
-    }
-    return out;
-}
-
-double audio_snr(std::span<const int16_t> source, std::span<const int16_t> decoded) {
-    double signal = 0, noise = 0;
-    for (size_t i = 0; i < source.size() && i < decoded.size(); i++) {
-        signal += static_cast<double>(source[i]) * source[i];
-        const double d = static_cast<double>(source[i]) - decoded[i];
-        noise += d * d;
-    }
-    if (noise == 0)
-        return signal == 0 ? 0 : std::numeric_limits<double>::infinity();
-    return 10 * std::log10(signal / noise);
 }
 
 } // namespace kmov

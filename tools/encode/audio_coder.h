@@ -22,22 +22,15 @@ namespace kmov {
 
 struct AudioBlock {
     std::vector<uint8_t> bytes;   // the codes, packed
-    std::vector<int16_t> decoded; // what the player will play
+    std::vector<int16_t> decoded; // what the player will play (its decoder's output)
     uint64_t error = 0;           // squared error against the source
 };
 
 // The delta table for ldp 4 (16 entries) or 6 (64 entries).
 std::span<const int16_t> audio_delta_table(int ldp);
-
-// Codes one block; `beam` 0 is the greedy choice alone.
+// Codes one block of at most 65535 samples (the most a block holds) at
+// ldp 4 or 6; `beam` 0 is the greedy choice alone.
 AudioBlock code_audio_block(std::span<const int16_t> samples, int ldp, int beam = 12);
-
-// Decodes a block's codes as the player does: `count` samples.
-std::vector<int16_t> decode_audio_codes(std::span<const uint8_t> bytes, int ldp, int count);
-
-// Signal-to-noise ratio in dB of `decoded` against `source` (infinity when
-// they are equal; 0 for silence against silence).
-double audio_snr(std::span<const int16_t> source, std::span<const int16_t> decoded);
 
 } // namespace kmov
 

@@ -1,13 +1,18 @@
-// The encoder: from video, images and sound to a movie.
+// The encoder: from video, images and sound to a movie, in stages with
+// plain data between them (each can be run alone):
 //
-// Two passes over the pictures: the first reads every frame into a colour
-// histogram (the palette is chosen from all of them), the second maps each
-// frame onto the palette, codes it and checks it by decoding it with the
-// player's own decoder. Sound is read whole and coded block by block at
-// both depths. A movie lasts as long as the longer of its pictures and its
-// sound: the last picture is shown again each frame while the sound plays
-// on, and sound alone gets one black picture (or --cover's). The result is a MovieWriter with the
-// header sized for the stream, for `kmov encode` to write and `kmov make`
+//   pictures, pass 1   scan_pictures: every frame into the colour histogram
+//   palette            pick_palette: chosen from the histogram, or imposed
+//   sound              read whole; the movie lasts as long as the longer of
+//                      its pictures and its sound (the last picture is shown
+//                      again each frame while the sound plays on, and sound
+//                      alone gets one black picture, or --cover's)
+//   pictures, pass 2   code_pictures: remap, code, check with the player's
+//                      decoder, measure
+//   sound coder        code_sound at both depths, one chosen
+//   assemble           assemble_movie: the record stream, the header sized
+//
+// The result is a MovieWriter, for `kmov encode` to write and `kmov make`
 // to pack.
 #ifndef KMOV_TOOLS_ENCODE_ENCODER_H
 #define KMOV_TOOLS_ENCODE_ENCODER_H
@@ -15,9 +20,9 @@
 #include "cli.h"
 #include "encode/media_input.h"
 #include "encode/palette.h"
+#include "encode/pictures.h"
 #include "movie_writer.h"
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,8 +39,10 @@ struct EncodeOptions {
     double duration = -1;
     bool sound = true;      // take the input's sound (or --audio's)
     std::string audio_file; // sound from this file instead of the input
+    // The command line checks these: rate 1000 to 96000; bits (ldp) 4 or 6,
+    // or 0: 6 when that adds less than 5 % to the movie, else 4.
     int rate = 22050;
-    int bits = 0; // ldp: 4 or 6; 0: 6 when that adds less than 5 % to the movie, else 4
+    int bits = 0;
     Dither dither = Dither::Diffusion;
     std::string cover_file;   // the picture of a movie made from sound alone
     std::string palette_file; // impose this palette
@@ -57,22 +64,12 @@ struct EncodeStats {
     double encode_seconds = 0;       // the second pass
 };
 
-struct Progress {
-    // Called after each frame of each pass: pass 1 reads, pass 2 codes.
-    // `total` is 0 while it is not known.
-    std::function<void(int pass, int done, int total, uint64_t bytes)> update;
-};
-
 struct EncodedMovie {
     MovieWriter movie;
     EncodeStats stats;
 };
 
 Expected<EncodedMovie> encode_movie(const EncodeOptions &options, const Progress &progress = {});
-
-// Error-free RGB comparisons of one frame, for the statistics.
-double frame_squared_error(const uint8_t *rgba, const uint8_t *rgb, size_t pixels);
-double frame_ssim(const uint8_t *rgba, const uint8_t *rgb, int width, int height);
 
 } // namespace kmov
 

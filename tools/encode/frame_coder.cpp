@@ -5,10 +5,25 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <stdexcept>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace kmov {
+
+namespace {
+
+// The coder broke its own invariant: the codes it planned do not apply to
+// its model of the decoder's buffer, or do not give the frame asked for.
+// No input can cause this (any frame of the coder's size can be coded), so
+// it is a bug in the coder, reported as such and ended at once rather than
+// returned: a movie coded past it would not be the frame asked for.
+[[noreturn]] void coder_fault(const std::string &what) {
+    std::fprintf(stderr, "kmov: frame coder fault: %s (a bug; please report it)\n", what.c_str());
+    std::abort();
+}
+
+} // namespace
 
 namespace {
 
@@ -386,7 +401,7 @@ void FrameCoder::apply_codes(const std::vector<FrameCode> &codes, int row) {
     for (const FrameCode &code : codes) {
         std::string fault = model_.apply(code.op, at, code.n);
         if (!fault.empty())
-            throw std::logic_error("frame coder: row " + std::to_string(row) + ": " + fault);
+            coder_fault("row " + std::to_string(row) + ": " + fault);
         at += static_cast<size_t>(code.n);
     }
 }
@@ -394,7 +409,8 @@ void FrameCoder::apply_codes(const std::vector<FrameCode> &codes, int row) {
 std::vector<uint8_t> FrameCoder::code_frame(std::span<const uint8_t> target, bool first,
                                             const CoderOptions &options) {
     if (target.size() != static_cast<size_t>(width_) * static_cast<size_t>(height_))
-        throw std::invalid_argument("frame_coder: target size");
+        coder_fault("a frame of " + std::to_string(target.size()) + " pixels for a coder of " +
+                    std::to_string(width_) + " x " + std::to_string(height_));
     target_ = target.data();
     first_ = first;
     tolerance_ = options.tolerance;
@@ -476,8 +492,8 @@ std::vector<uint8_t> FrameCoder::code_frame(std::span<const uint8_t> target, boo
         const uint8_t *want = target_ + static_cast<size_t>(row) * static_cast<size_t>(w);
         for (int i = 0; i < w; i++)
             if (tolerance_ ? !tolerance_[want[i] * PALETTE + got[i]] : got[i] != want[i])
-                throw std::logic_error("frame coder: row " + std::to_string(row) + " column " +
-                                       std::to_string(i) + " came out wrong");
+                coder_fault("row " + std::to_string(row) + " column " + std::to_string(i) +
+                            " came out wrong");
     }
     return out;
 }

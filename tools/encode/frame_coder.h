@@ -59,7 +59,9 @@ class FrameCoder {
     // Codes the next frame: `target` holds width x height palette indices
     // (0..239), row by row without padding. A `first` frame is decoded over
     // an unknown buffer (the movie's first frame). Returns the codes without
-    // padding; the model then holds what the decoder holds.
+    // padding; the model then holds what the decoder holds. A target of
+    // another size, or codes that would not give the target (a bug in the
+    // coder), end the process with a message on stderr.
     std::vector<uint8_t> code_frame(std::span<const uint8_t> target, bool first,
                                     const CoderOptions &options = {});
 

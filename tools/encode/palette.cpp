@@ -1,12 +1,14 @@
 #include "encode/palette.h"
 
-#include "movie_input.h"
+#include "player/movie_format.h"
+#include "stream/byte_source.h"
 
 #include <libimagequant.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -101,7 +103,34 @@ Expected<Palette> choose_palette(const ColourHistogram &histogram) {
     return padded(colours);
 }
 
+namespace {
+
+// The palette of a kmov movie file, read with the player's own reader.
+Expected<Palette> movie_palette(const std::string &path) {
+    ByteSource *source = source_open(path.c_str());
+    if (source == nullptr)
+        return Error{path + ": cannot open the palette file"};
+    MovieHeader header;
+    const bool movie = movie_read_header(source, &header) != 0;
+    RGBQUAD colours[256];
+    if (movie)
+        movie_read_palette(source, colours);
+    source_close(source);
+    if (!movie)
+        return Error{path + ": neither a kmov movie nor a GIMP or JASC palette"};
+    Palette palette{};
+    for (int i = 0; i < MOVIE_PALETTE_COLOURS; i++)
+        palette[static_cast<size_t>(i)] = {colours[i].rgbRed, colours[i].rgbGreen,
+                                           colours[i].rgbBlue};
+    return palette;
+}
+
+} // namespace
+
 Expected<Palette> load_palette(const std::string &path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        return Error{path + ": not a regular file"};
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return Error{path + ": cannot open the palette file"};
@@ -110,15 +139,8 @@ Expected<Palette> load_palette(const std::string &path) {
     in.clear();
     in.seekg(0);
     const bool text = std::string(magic, 4) == "GIMP" || std::string(magic, 4) == "JASC";
-    if (!text) {
-        auto location = locate_movie(path, std::nullopt);
-        if (!location)
-            return location.error();
-        auto palette = read_movie_palette(*location);
-        if (!palette)
-            return Error{path + ": neither a kmov movie nor a GIMP or JASC palette"};
-        return *palette;
-    }
+    if (!text)
+        return movie_palette(path);
     std::vector<Rgb> colours;
     std::string line;
     std::getline(in, line);

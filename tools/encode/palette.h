@@ -42,8 +42,8 @@ class ColourHistogram {
 
 Expected<Palette> choose_palette(const ColourHistogram &histogram);
 
-// Reads a palette: the palette of a kmov movie (or of one packed into a
-// player), a GIMP palette (.gpl) or a JASC palette (.pal). More than 240
+// Reads a palette: the palette of a kmov movie file (read as the player
+// reads it), a GIMP palette (.gpl) or a JASC palette (.pal). More than 240
 // colours is an error; fewer are padded with the last one.
 Expected<Palette> load_palette(const std::string &path);
 
