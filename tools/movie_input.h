@@ -3,7 +3,7 @@
 #ifndef KMOV_TOOLS_MOVIE_INPUT_H
 #define KMOV_TOOLS_MOVIE_INPUT_H
 
-#include "cli.h"
+#include "error.h"
 #include "movie_writer.h"
 #include "packer.h"
 

@@ -125,20 +125,19 @@ double frame_ssim(const uint8_t *rgba, const uint8_t *rgb, int width, int height
 Expected<EncodedMovie> encode_movie(const EncodeOptions &options, const Progress &progress) {
     const Clock::time_point began = Clock::now();
     if (options.bits != 0 && options.bits != 4 && options.bits != 6)
-        return Error{"--bits must be 4 or 6", 2};
+        return usage_error("--bits must be 4 or 6");
     if (options.rate < 1000 || options.rate > 96000)
-        return Error{"--rate must be between 1000 and 96000", 2};
+        return usage_error("--rate must be between 1000 and 96000");
     const VideoRequest request = video_request(options);
 
     // Sound alone makes a movie of one picture: black, or --cover's.
     const bool sound_alone = options.inputs.size() == 1 && !has_pictures(options.inputs[0]) &&
                              has_sound(options.inputs[0]);
     if (!options.cover_file.empty() && !sound_alone)
-        return Error{"--cover is the picture of sound alone, and " + input_name(options) +
-                         " has pictures",
-                     2};
+        return usage_error("--cover is the picture of sound alone, and " + input_name(options) +
+                           " has pictures");
     if (sound_alone && !options.sound)
-        return Error{input_name(options) + ": has only sound, and --no-audio leaves it out", 2};
+        return usage_error(input_name(options) + ": has only sound, and --no-audio leaves it out");
     VideoRequest picture_request = request;
     if (sound_alone && !options.cover_file.empty()) {
         picture_request.inputs = {options.cover_file};
