@@ -507,7 +507,9 @@ TEST(AudioSchedule, BlocksArriveBeforeTheyPlayAndAlwaysFindABuffer) {
             const AudioCheck check = check_audio(schedule, samples, rate, fps);
             EXPECT_EQ(check.late, 0) << fps << " fps " << rate << " Hz";
             EXPECT_EQ(check.dropped, 0) << fps << " fps " << rate << " Hz";
-            EXPECT_GE(check.min_margin_ms, 100) << fps << " fps " << rate << " Hz";
+            // Queued most of a second before it plays: a sound server whose
+            // pipeline holds several hundred ms must never run dry.
+            EXPECT_GE(check.min_margin_ms, 850) << fps << " fps " << rate << " Hz";
         }
 }
 

@@ -176,6 +176,10 @@ uint32_t frame_time_ms(int64_t k, double fps) {
     return static_cast<uint32_t>(std::llround(static_cast<double>(k) * 1000.0 / fps));
 }
 
+namespace {
+constexpr double SOUND_LEAD_MS = 1000.0;
+} // namespace
+
 AudioSchedule schedule_audio(int64_t samples, int rate, double fps, int frames) {
     AudioSchedule schedule;
     if (samples <= 0 || rate <= 0 || frames <= 0)
@@ -184,9 +188,14 @@ AudioSchedule schedule_audio(int64_t samples, int rate, double fps, int frames) 
     const int64_t s = schedule.samples_per_block;
     const int64_t blocks = (samples + s - 1) / s;
     const double block_ms = static_cast<double>(s) * 1000.0 / rate;
-    // About a quarter of a second queued ahead at all times.
+    // About a second queued ahead at all times. A sound server hands the
+    // device's buffers back only once it has played them out, so the queue
+    // must outlast its whole pipeline: PulseAudio under Wine needs several
+    // hundred ms, and with a quarter of a second the device ran dry again and
+    // again (silence inserted, the pictures drifting ahead of the sound). It
+    // costs a second of samples in buffers and in the ring.
     schedule.lead_in = static_cast<int>(std::min<int64_t>(
-        blocks, std::max<int64_t>(2, static_cast<int64_t>(std::ceil(250.0 / block_ms)))));
+        blocks, std::max<int64_t>(2, static_cast<int64_t>(std::ceil(SOUND_LEAD_MS / block_ms)))));
     schedule.buffer_pairs = (schedule.lead_in + 3 + 1) / 2;
     const double ahead_ms = (schedule.lead_in - 1) * block_ms;
     int frame = 0;

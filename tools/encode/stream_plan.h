@@ -2,12 +2,12 @@
 //
 // Frames: "vdat" (delay 0: decoded right after the previous frame is shown)
 // then "vblt" (delay: the frame time). Sound: blocks of one frame's samples
-// or so; the first few ("lead-in") stand in front of the first frame, so the
-// player queues them on the paused device while it opens the movie; "asta"
-// follows the first "vblt", so sound starts with the first picture; every
-// later block stands in the gap after the "vblt" that comes a few blocks'
-// time before it plays, so it is queued in time and never finds every
-// buffer taken.
+// or so; the first second's blocks ("lead-in") stand in front of the first
+// frame, so the player queues them on the paused device while it opens the
+// movie; "asta" follows the first "vblt", so sound starts with the first
+// picture; every later block stands in the gap after the "vblt" that comes
+// about a second before it plays, so the device always holds a second of
+// sound and never finds every buffer taken.
 //
 // The header's data_rate, ring_size and preload_size come from simulating
 // the player's ring over the stream: the preload before playback, the
