@@ -79,6 +79,12 @@ Check exclusive_check(std::string a, std::string b, std::string message);
 // Exactly one of the two.
 Check one_of_check(std::string a, std::string b, std::string message);
 
+// `first` followed by `rest`: declarations made of shared parts.
+template <class T> std::vector<T> joined(std::vector<T> first, const std::vector<T> &rest) {
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
+}
+
 class Arguments;
 
 // A command: what `kmov COMMAND --help` shows, what it takes, and its run.

@@ -412,23 +412,16 @@ Expected<int> run_encode(const Arguments &args) {
 } // namespace
 
 const CommandSpec &encode_command() {
-    static const CommandSpec spec = [] {
-        std::vector<Option> options = {text_option("o", "OUT", "the movie to write")};
-        options.insert(options.end(), encoder_options().begin(), encoder_options().end());
-        std::vector<Check> checks = {required_check("o", "no output: give -o OUT.kmov")};
-        for (const Check &check : encoder_checks("encode"))
-            checks.push_back(check);
-        return CommandSpec{
-            "encode",
-            "make a movie from video, images and sound",
-            "INPUT... -o OUT.kmov [options]",
-            "Makes a movie from a video file, an image sequence (a pattern such as\n"
-            "frame%04d.png, or several image files in order) and sound.",
-            options,
-            checks,
-            run_encode,
-        };
-    }();
+    static const CommandSpec spec = {
+        "encode",
+        "make a movie from video, images and sound",
+        "INPUT... -o OUT.kmov [options]",
+        "Makes a movie from a video file, an image sequence (a pattern such as\n"
+        "frame%04d.png, or several image files in order) and sound.",
+        joined({text_option("o", "OUT", "the movie to write")}, encoder_options()),
+        joined({required_check("o", "no output: give -o OUT.kmov")}, encoder_checks("encode")),
+        run_encode,
+    };
     return spec;
 }
 

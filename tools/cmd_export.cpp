@@ -20,24 +20,20 @@ Expected<int> run_export(const Arguments &args) {
     if (Status refused = refuse_output_over_input({out}, args.positional()); !refused)
         return refused.error();
 
-    report_player_errors("export");
-    Expected<MovieLocation> location = locate_movie(args.positional()[0], std::nullopt);
-    if (!location)
-        return location.error();
-    Expected<MovieSummary> summary = inspect_movie(*location, false);
-    if (!summary)
-        return summary.error();
-    if (!summary->damage.empty())
-        return file_error(location->path,
-                          "a damaged movie: " + summary->damage + " (see kmov info)");
-    const MovieHeader &header = summary->header;
+    Expected<MovieSource> source =
+        open_movie("export", args.positional()[0], std::nullopt, false, Damaged::refuse);
+    if (!source)
+        return source.error();
+    const MovieLocation &location = source->location;
+    const MovieSummary &summary = source->summary;
+    const MovieHeader &header = summary.header;
     if (!format->video && header.sample_rate <= 0)
-        return file_error(location->path, "the movie has no sound");
+        return file_error(location.path, "the movie has no sound");
 
-    auto frames_of = summary->tags.find(TAG_VBLT);
-    const int64_t frames = frames_of != summary->tags.end() ? frames_of->second : 0;
-    const double fps = summary->duration_ms > 0 && frames > 0
-                           ? double(frames) * 1000.0 / double(summary->duration_ms)
+    auto frames_of = summary.tags.find(TAG_VBLT);
+    const int64_t frames = frames_of != summary.tags.end() ? frames_of->second : 0;
+    const double fps = summary.duration_ms > 0 && frames > 0
+                           ? double(frames) * 1000.0 / double(summary.duration_ms)
                            : 15.0;
     Expected<std::unique_ptr<MediaExport>> writer =
         MediaExport::open(out, header.width, header.height, fps, header.sample_rate);
@@ -49,7 +45,7 @@ Expected<int> run_export(const Arguments &args) {
     int64_t done = 0;
     Status failed;
     Expected<PlaybackResult> played = play_headless(
-        location->path, location->offset,
+        location.path, location.offset,
         [&](const PresentedFrame &frame) {
             if (!failed || !format->video)
                 return;

@@ -12,16 +12,11 @@ namespace kmov {
 
 namespace {
 
-struct Source {
-    MovieLocation location;
-    MovieSummary summary;
-};
-
-// The movie of FILE [--offset N], found and walked; a damaged one with a
-// warning. `first` and `second` name its two output options, which must
+// The movie of FILE [--offset N]. A damaged movie is played all the same:
+// what the player shows of it up to the damage can still be looked at.
+// `first` and `second` name the command's two output options, which must
 // not be FILE.
-Expected<Source> open_source(const Arguments &args, const char *name, const char *first,
-                             const char *second) {
+Expected<MovieSource> open_source(const Arguments &args, const char *first, const char *second) {
     if (Status refused =
             refuse_output_over_input({args.value(first), args.value(second)}, args.positional());
         !refused)
@@ -29,19 +24,7 @@ Expected<Source> open_source(const Arguments &args, const char *name, const char
     std::optional<uint64_t> offset;
     if (args.has("offset"))
         offset = args.whole("offset");
-    report_player_errors(name);
-    Expected<MovieLocation> location = locate_movie(args.positional()[0], offset);
-    if (!location)
-        return location.error();
-    Expected<MovieSummary> summary = inspect_movie(*location, false);
-    if (!summary)
-        return summary.error();
-    // A damaged movie is played all the same: what the player shows of it
-    // up to the damage can still be looked at.
-    if (!summary->damage.empty())
-        std::fprintf(stderr, "kmov %s: warning: %s: a damaged movie: %s\n", name,
-                     location->path.c_str(), summary->damage.c_str());
-    return Source{*location, *summary};
+    return open_movie(args.command(), args.positional()[0], offset, false, Damaged::warn);
 }
 
 // How a playback ended, for the exit code: 0 when the movie played to its
@@ -65,7 +48,7 @@ int playback_status(const char *name, const Expected<PlaybackResult> &result,
 
 // A damaged movie's player may wait at the damage for records that never
 // come: its playback stops a little after the records the file holds.
-PlaybackLimits limits_for(const Source &source) {
+PlaybackLimits limits_for(const MovieSource &source) {
     PlaybackLimits limits;
     if (!source.summary.damage.empty()) {
         limits.max_records = static_cast<uint64_t>(source.summary.records) + 1024;
@@ -114,10 +97,10 @@ std::string frame_name(const std::filesystem::path &folder, uint64_t index) {
 }
 
 Expected<int> run_frames(const Arguments &args) {
-    Expected<Source> opened = open_source(args, "frames", "raw", "png");
+    Expected<MovieSource> opened = open_source(args, "raw", "png");
     if (!opened)
         return opened.error();
-    const Source &source = *opened;
+    const MovieSource &source = *opened;
 
     std::vector<uint8_t> raw;
     std::filesystem::path folder;
@@ -161,10 +144,10 @@ Expected<int> run_frames(const Arguments &args) {
 }
 
 Expected<int> run_audio(const Arguments &args) {
-    Expected<Source> opened = open_source(args, "audio", "raw", "wav");
+    Expected<MovieSource> opened = open_source(args, "raw", "wav");
     if (!opened)
         return opened.error();
-    const Source &source = *opened;
+    const MovieSource &source = *opened;
     if (source.summary.header.sample_rate == 0)
         return file_error(source.location.path, "the movie has no sound; nothing written");
     std::vector<int16_t> samples;

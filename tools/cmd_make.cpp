@@ -152,42 +152,33 @@ Expected<int> run_make(const Arguments &args) {
 } // namespace
 
 const CommandSpec &make_command() {
-    static const CommandSpec spec = [] {
-        std::vector<Option> options = {
-            text_option("o", "OUT",
-                        "the program to write (a name ending in .exe: the Windows player, .html: "
-                        "the web page)"),
-            title_option(),
-            text_option("player", "PATH", "the player template (default: see above)"),
-        };
-        options.insert(options.end(), encoder_options().begin(), encoder_options().end());
-        for (const Option &option : branding_options())
-            options.push_back(option);
-        std::vector<Check> checks = {required_check("o", "no output: give -o OUT")};
-        for (const Check &check : encoder_checks("make"))
-            checks.push_back(check);
-        return CommandSpec{
-            "make",
-            "encode and pack in one step: a self-playing program",
-            "INPUT... -o OUT [--title TEXT] [--player PATH] [--icon FILE] [--version-info TEXT] "
-            "[encode options]",
-            "Makes a self-playing program from video, images and sound in one step: encodes\n"
-            "as kmov encode does and packs the movie as kmov pack does, without a movie\n"
-            "file between them. OUT ending in .exe (in any case) takes the Windows player,\n"
-            "in .html or .htm the web page (kmovsp.html), any other name the Linux one.\n"
-            "--icon and --version-info brand the program as kmov pack does. Unless --player\n"
-            "names it, the template is the first of:\n"
-            "  KMOV_PLAYER (KMOV_PLAYER_EXE for .exe, KMOV_PLAYER_HTML for .html), when set\n"
-            "  kmovsp (kmovsp.exe, kmovsp.html) in kmov's own folder\n"
-            "  ../share/kmov/kmovsp (.exe, .html) from kmov's folder: an installed kmov\n"
-            "  the build tree kmov was built in: ../app/kmovsp from kmov's folder (for .exe\n"
-            "  ../../windows/app/kmovsp.exe, for .html ../../web/app/kmovsp.html: the\n"
-            "  windows or web preset's build beside it)",
-            options,
-            checks,
-            run_make,
-        };
-    }();
+    static const CommandSpec spec = {
+        "make",
+        "encode and pack in one step: a self-playing program",
+        "INPUT... -o OUT [--title TEXT] [--player PATH] [--icon FILE] [--version-info TEXT] "
+        "[encode options]",
+        "Makes a self-playing program from video, images and sound in one step: encodes\n"
+        "as kmov encode does and packs the movie as kmov pack does, without a movie\n"
+        "file between them. OUT ending in .exe (in any case) takes the Windows player,\n"
+        "in .html or .htm the web page (kmovsp.html), any other name the Linux one.\n"
+        "--icon and --version-info brand the program as kmov pack does. Unless --player\n"
+        "names it, the template is the first of:\n"
+        "  KMOV_PLAYER (KMOV_PLAYER_EXE for .exe, KMOV_PLAYER_HTML for .html), when set\n"
+        "  kmovsp (kmovsp.exe, kmovsp.html) in kmov's own folder\n"
+        "  ../share/kmov/kmovsp (.exe, .html) from kmov's folder: an installed kmov\n"
+        "  the build tree kmov was built in: ../app/kmovsp from kmov's folder (for .exe\n"
+        "  ../../windows/app/kmovsp.exe, for .html ../../web/app/kmovsp.html: the\n"
+        "  windows or web preset's build beside it)",
+        joined(joined({text_option("o", "OUT",
+                                   "the program to write (a name ending in .exe: the Windows "
+                                   "player, .html: the web page)"),
+                       title_option(),
+                       text_option("player", "PATH", "the player template (default: see above)")},
+                      encoder_options()),
+               branding_options()),
+        joined({required_check("o", "no output: give -o OUT")}, encoder_checks("make")),
+        run_make,
+    };
     return spec;
 }
 

@@ -188,28 +188,23 @@ Expected<int> run_checksum(const Arguments &args) {
 } // namespace
 
 const CommandSpec &pack_command() {
-    static const CommandSpec spec = [] {
-        std::vector<Option> options = {text_option("o", "OUT", "the program to write"),
-                                       alias_option("output", "o", "OUT", "same as -o"),
-                                       title_option()};
-        for (const Option &option : branding_options())
-            options.push_back(option);
-        return CommandSpec{
-            "pack",
-            "append a movie to a player template: a self-playing program",
-            "PLAYER MOVIE -o OUT [--title TEXT] [--icon FILE] [--version-info TEXT]",
-            "Makes a self-playing program: copies the player template PLAYER (kmovsp,\n"
-            "kmovsp.exe or the web page kmovsp.html, or a packed program, whose movie is\n"
-            "replaced), appends MOVIE and writes the movie's offset, checksum and the\n"
-            "window title into its startup block. --icon replaces the icon of either\n"
-            "program; --version-info the Windows program's version resource (its\n"
-            "Description defaults to the title).",
-            options,
-            {positionals_check(2, 2, "wrong number of arguments (see kmov pack --help)"),
-             required_check("o", "needs -o OUT")},
-            run_pack,
-        };
-    }();
+    static const CommandSpec spec = {
+        "pack",
+        "append a movie to a player template: a self-playing program",
+        "PLAYER MOVIE -o OUT [--title TEXT] [--icon FILE] [--version-info TEXT]",
+        "Makes a self-playing program: copies the player template PLAYER (kmovsp,\n"
+        "kmovsp.exe or the web page kmovsp.html, or a packed program, whose movie is\n"
+        "replaced), appends MOVIE and writes the movie's offset, checksum and the\n"
+        "window title into its startup block. --icon replaces the icon of either\n"
+        "program; --version-info the Windows program's version resource (its\n"
+        "Description defaults to the title).",
+        joined({text_option("o", "OUT", "the program to write"),
+                alias_option("output", "o", "OUT", "same as -o"), title_option()},
+               branding_options()),
+        {positionals_check(2, 2, "wrong number of arguments (see kmov pack --help)"),
+         required_check("o", "needs -o OUT")},
+        run_pack,
+    };
     return spec;
 }
 

@@ -94,24 +94,20 @@ Expected<int> run_play(const Arguments &args) {
     if (!movie)
         return movie.error();
     std::string title = std::filesystem::path(path).stem().string();
-    report_player_errors("play");
-    Expected<MovieLocation> location = locate_movie(path, std::nullopt);
-    if (!location)
-        return location.error();
-    Expected<MovieSummary> summary = inspect_movie(*location, true);
-    if (!summary)
-        return summary.error();
-    if (!summary->damage.empty())
-        return file_error(path, "a damaged movie: " + summary->damage + " (see kmov info)");
-    if (location->packed) {
-        if (location->integrity && !location->integrity->matches())
+    Expected<MovieSource> source = open_movie("play", path, std::nullopt, true, Damaged::refuse);
+    if (!source)
+        return source.error();
+    const MovieLocation &location = source->location;
+    const MovieSummary &summary = source->summary;
+    if (location.packed) {
+        if (location.integrity && !location.integrity->matches())
             return file_error(path, "a packed program whose movie fails its checksum (see kmov "
                                     "verify)");
         if (Expected<StartupInfo> startup = find_startup_block(*movie); startup)
             title = cp932_to_utf8(startup->block.window_title);
-        if (summary->end_offset > location->offset)
-            movie->erase(movie->begin() + summary->end_offset, movie->end());
-        movie->erase(movie->begin(), movie->begin() + location->offset);
+        if (summary.end_offset > location.offset)
+            movie->erase(movie->begin() + summary.end_offset, movie->end());
+        movie->erase(movie->begin(), movie->begin() + location.offset);
     }
     std::optional<std::string> title_cp932 = utf8_to_cp932(title);
     if (!title_cp932 || title_cp932->size() >= STARTUP_TITLE_SIZE)

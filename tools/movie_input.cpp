@@ -207,4 +207,23 @@ Expected<MovieSummary> inspect_movie(const MovieLocation &location, bool ask_pla
     return summary;
 }
 
+Expected<MovieSource> open_movie(const std::string &command, const std::string &path,
+                                 std::optional<uint64_t> offset, bool ask_player, Damaged damaged) {
+    report_player_errors(command);
+    Expected<MovieLocation> location = locate_movie(path, offset);
+    if (!location)
+        return location.error();
+    Expected<MovieSummary> summary = inspect_movie(*location, ask_player);
+    if (!summary)
+        return summary.error();
+    if (!summary->damage.empty()) {
+        if (damaged == Damaged::refuse)
+            return file_error(location->path,
+                              "a damaged movie: " + summary->damage + " (see kmov info)");
+        std::fprintf(stderr, "kmov %s: warning: %s: a damaged movie: %s\n", command.c_str(),
+                     location->path.c_str(), summary->damage.c_str());
+    }
+    return MovieSource{std::move(*location), std::move(*summary)};
+}
+
 } // namespace kmov

@@ -58,6 +58,21 @@ Expected<Palette> read_movie_palette(const MovieLocation &location);
 // damage, in its own words.
 Expected<MovieSummary> inspect_movie(const MovieLocation &location, bool ask_player);
 
+// The movie a command is pointed at, located and walked.
+struct MovieSource {
+    MovieLocation location;
+    MovieSummary summary;
+};
+
+// What a command does with a damaged movie: refuses it ("PATH: a damaged
+// movie: ... (see kmov info)"), or goes on after a warning on stderr.
+enum class Damaged { refuse, warn };
+
+// locate_movie and inspect_movie for `command`, whose player messages are
+// printed as its own (report_player_errors) from here on.
+Expected<MovieSource> open_movie(const std::string &command, const std::string &path,
+                                 std::optional<uint64_t> offset, bool ask_player, Damaged damaged);
+
 // "vdat", or the tag's bytes in hex when they are not printable.
 std::string tag_text(uint32_t tag);
 
