@@ -187,4 +187,19 @@ TEST(Json, StringsNumbersAndTheLayout) {
               "  \"list\": [1, 2],\n  \"none\": []\n}\n");
 }
 
+// The demo's one-line summary names its file as a JSON string: a name with
+// a quote or a backslash still makes valid JSON.
+TEST(Json, TheDemoSummaryEscapesItsFileName) {
+#ifdef KMOV_SANITIZED
+    GTEST_SKIP() << "under the sanitizers the demo takes minutes";
+#endif
+    kmov::test::TempFile dir("unused");
+    const std::string out = (dir.folder() / "a\"b\\c.kmov").string();
+    kmov::test::ProgramRun run =
+        kmov::test::run_program(std::string(KMOV_PROGRAM) + " demo --json -o '" + out + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, testing::StartsWith("{\"file\": " + kmov::json_string(out) + ", "));
+    EXPECT_TRUE(fs::exists(out));
+}
+
 } // namespace
