@@ -258,6 +258,40 @@ int run_command(const CommandSpec &spec, const std::vector<std::string> &argv) {
     return code ? *code : report(spec.name, code.error());
 }
 
+namespace {
+
+void list_commands(const std::vector<const CommandSpec *> &commands, FILE *out) {
+    std::fprintf(out, "usage: kmov COMMAND [ARGS...]\n\ncommands:\n");
+    for (const CommandSpec *command : commands)
+        std::fprintf(out, "  %-10s %s\n", command->name.c_str(), command->summary.c_str());
+    std::fprintf(out, "\n'kmov COMMAND --help' describes one command.\n");
+}
+
+} // namespace
+
+int run_program(const std::vector<const CommandSpec *> &commands, const char *version,
+                const std::vector<std::string> &argv) {
+    if (argv.empty()) {
+        list_commands(commands, stderr);
+        return 2;
+    }
+    const std::string &name = argv[0];
+    if (name == "--help" || name == "-h" || name == "help") {
+        list_commands(commands, stdout);
+        return 0;
+    }
+    if (name == "--version") {
+        std::printf("kmov %s\n", version);
+        return 0;
+    }
+    for (const CommandSpec *command : commands)
+        if (command->name == name)
+            return run_command(*command, std::vector<std::string>(argv.begin() + 1, argv.end()));
+    std::fprintf(stderr, "kmov: unknown command '%s'\n", name.c_str());
+    list_commands(commands, stderr);
+    return 2;
+}
+
 std::optional<uint64_t> parse_unsigned(const std::string &text) {
     if (text.empty())
         return std::nullopt;

@@ -142,6 +142,13 @@ bool shows_progress(const Arguments &args);
 // Runs `spec` on argv: the command's exit code.
 int run_command(const CommandSpec &spec, const std::vector<std::string> &argv);
 
+// The whole command line of kmov (what follows the program's name): the
+// command it names run on the rest; `kmov --help` (or -h, help) lists the
+// commands, `kmov --version` prints the version; no command or an unknown
+// one is a usage error (exit code 2) with the list on stderr.
+int run_program(const std::vector<const CommandSpec *> &commands, const char *version,
+                const std::vector<std::string> &argv);
+
 // Prints "kmov COMMAND: text" on stderr and returns the error's exit code.
 int report(const std::string &command, const Error &error);
 

@@ -2,8 +2,8 @@
 #include "commands.h"
 #include "kmov_version.h"
 
-#include <cstdio>
-#include <cstring>
+#include <string>
+#include <vector>
 
 namespace kmov {
 
@@ -18,32 +18,7 @@ const std::vector<const CommandSpec *> &commands() {
 
 } // namespace kmov
 
-static void usage(FILE *out) {
-    std::fprintf(out, "usage: kmov COMMAND [ARGS...]\n\ncommands:\n");
-    for (const kmov::CommandSpec *command : kmov::commands())
-        std::fprintf(out, "  %-10s %s\n", command->name.c_str(), command->summary.c_str());
-    std::fprintf(out, "\n'kmov COMMAND --help' describes one command.\n");
-}
-
 int main(int argc, char **argv) {
-    if (argc < 2) {
-        usage(stderr);
-        return 2;
-    }
-    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
-        std::strcmp(argv[1], "help") == 0) {
-        usage(stdout);
-        return 0;
-    }
-    if (std::strcmp(argv[1], "--version") == 0) {
-        std::printf("kmov %s\n", KMOV_VERSION);
-        return 0;
-    }
-    std::vector<std::string> args(argv + 2, argv + argc);
-    for (const kmov::CommandSpec *command : kmov::commands())
-        if (command->name == argv[1])
-            return kmov::run_command(*command, args);
-    std::fprintf(stderr, "kmov: unknown command '%s'\n", argv[1]);
-    usage(stderr);
-    return 2;
+    return kmov::run_program(kmov::commands(), KMOV_VERSION,
+                             std::vector<std::string>(argv + 1, argv + argc));
 }
