@@ -43,13 +43,13 @@ Expected<int> run_export(const Arguments &args) {
     const bool progress = shows_progress(args);
     const auto started = std::chrono::steady_clock::now();
     int64_t done = 0;
-    Status failed;
+    Status added; // the first frame the export could not take stops the adding
     Expected<PlaybackResult> played = play_headless(
         location.path, location.offset,
         [&](const PresentedFrame &frame) {
-            if (!failed || !format->video)
+            if (!added || !format->video)
                 return;
-            failed = (*writer)->add_frame(frame.time_ms, frame.pixels, *frame.colours);
+            added = (*writer)->add_frame(frame.time_ms, frame.pixels, *frame.colours);
             done++;
             if (progress && frames > 0) {
                 int width = 30, filled = int(done * width / std::max<int64_t>(frames, done));
@@ -63,8 +63,8 @@ Expected<int> run_export(const Arguments &args) {
         std::fputc('\n', stderr);
     if (!played)
         return played.error();
-    if (!failed)
-        return failed.error();
+    if (!added)
+        return added.error();
     if (Status finished = (*writer)->finish(played->duration_ms); !finished)
         return finished.error();
     double seconds =
