@@ -30,7 +30,8 @@ if [[ -z $movie ]]; then
     "$kmov" demo -o "$work/demo.kmov" >/dev/null || e2e_fail "kmov demo failed"
     movie=$work/demo.kmov
 fi
-frames=$("$kmov" info "$movie" --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["frame_count"])')
+read -r frames frame_rate < <("$kmov" info "$movie" --json |
+    python3 -c 'import json,sys; h = json.load(sys.stdin); print(h["frame_count"], h["frame_rate"])')
 hz=$(getconf CLK_TCK)
 
 # CPU ticks (user + system) of the processes named.
@@ -49,9 +50,10 @@ now_ns() { date +%s%N; }
 
 # report NAME LOG: the present log's figures.
 report_presents() {
-    python3 - "$1" "$2" "$frames" <<'EOF'
+    python3 - "$1" "$2" "$frames" "$frame_rate" <<'EOF'
 import sys
 name, path, frames = sys.argv[1], sys.argv[2], int(sys.argv[3])
+frame_ms = 1e6 / int(sys.argv[4])  # frame_rate is in frames per 1000 s
 rows = []
 begun = []
 for line in open(path):
@@ -66,25 +68,19 @@ ordered = all(((b[0] - a[0]) & 0xFFFFFFFF) < 0x80000000 for a, b in zip(rows, ro
 print(f"{name}: presents {len(rows)} of {frames}, in order: {'yes' if ordered else 'NO'}; "
       f"lateness ms p50 {pct(50)} p99 {pct(99)} max {late[-1]} "
       f"(of the present's start: p50 {pct(50, begun)} p99 {pct(99, begun)} max {begun[-1]})")
-def offset(row):
-    due, shown, pos, rate = row
-    return None if rate == 0 else shown - rows_first_shown - pos * 1000.0 / rate
-rows_first_shown = None
-for due, shown, pos, rate in rows:
-    if rate and pos > 0:
-        rows_first_shown = shown - pos * 1000.0 / rate
-        break
-if rows_first_shown is not None:
-    # The picture's time on the sound's timeline (from the first present
-    # with sound playing) less what the device had played.
-    base_due = None
+if any(rate and pos > 0 for _, _, pos, rate in rows):
+    # Each picture's time in the movie (frame k at k frame times; the due
+    # times move when the player waits for the sound) less the time of the
+    # sound the device had played, both from the first present with sound
+    # playing.
+    base = None
     out = []
-    for due, shown, pos, rate in rows:
+    for k, (due, shown, pos, rate) in enumerate(rows):
         if not rate or pos == 0:
             continue
-        if base_due is None:
-            base_due, base_pos = due, pos * 1000.0 / rate
-        out.append((due - base_due) - (pos * 1000.0 / rate - base_pos))
+        if base is None:
+            base = (k * frame_ms, pos * 1000.0 / rate)
+        out.append((k * frame_ms - base[0]) - (pos * 1000.0 / rate - base[1]))
     print(f"{name}: picture ahead of the sound played, ms: first {out[0]:.1f} "
           f"last {out[-1]:.1f} (min {min(out):.1f}, max {max(out):.1f})")
 EOF

@@ -57,6 +57,7 @@ int wave_output_open(unsigned wave_device, int32_t sample_rate, int32_t bits_per
     wave_header_count = 0;
     delta_table = NULL;
     wave_sample_rate = sample_rate;
+    sound_written = 0;
     waveOutOpen(&wave_out, wave_device, &format, 0, 0, CALLBACK_NULL);
     if (wave_out == NULL)
         return 1;
@@ -230,6 +231,7 @@ void decode_audio_block(void) {
     }
     skip_payload();
     player_sound_block_coming();
+    sound_written += (uint32_t)n;
     waveOutWrite(wave_out, header, sizeof(WAVEHDR));
 }
 

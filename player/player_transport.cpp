@@ -23,6 +23,8 @@ enum {
     SOUND_POLL_MS = 5,     // how often a record held for the sound looks at the device again
     SOUND_STALL_MS = 3000, // a device whose position stands this long is no longer followed
     SOUND_GAP_MS = 200,    // a device idle this long starts afresh with the next block
+    SOUND_DRIFT_MS = 40,   // how far the pictures may run ahead of what the device has played
+    SOUND_QUEUED_MS = 250, // a device that holds less than this is short of sound, not slow
 };
 
 uint32_t player_sound_position(void) {
@@ -83,9 +85,8 @@ void player_sound_block_coming(void) {
 // later: no record runs before its due time. A device that has not begun
 // after 3 s is given up, and the pictures go on by the clock.
 //
-// The pictures are not moved again later in the movie: the blocks are
-// records of the same schedule, so holding the pictures for a device that
-// reports its position late would also hold the sound it is waiting for.
+// Once it plays, the pictures keep to what it has played (see
+// sound_holds_picture).
 static int sound_allows(uint32_t now) {
     int stalled = player_sound_stalled(now);
     uint32_t played = sound_last_position - sound_anchor_position;
@@ -111,6 +112,42 @@ static int sound_allows(uint32_t now) {
         return 1;
     }
     return 0;
+}
+
+// Once the device plays, a picture due ahead of the sound the device has
+// played by more than SOUND_DRIFT_MS is held, and the rest of the movie with
+// it, until the device has caught up: a sound server that fell behind (held
+// off a busy processor, or a stream that took longer to settle than to
+// start) plays every sample late, and the pictures follow what is heard.
+// Returns 1 while the picture is held.
+//
+// Only while the device has at least SOUND_QUEUED_MS of sound written and
+// not yet played: the blocks are records of the same schedule, so a device
+// that lags because it has run short must get the next ones, which holding
+// the pictures would hold too. A device whose position stands for 3 s is no
+// longer followed, as at the start.
+static int sound_holds_picture(uint32_t now) {
+    if (!audio_running)
+        return 0;
+    if (player_sound_stalled(now)) {
+        sound_sync = 0;
+        return 0;
+    }
+    uint32_t position = sound_last_position;
+    uint32_t queued = sound_written - position;
+    if ((int32_t)queued <= 0 ||
+        (uint64_t)queued * 1000 < (uint64_t)SOUND_QUEUED_MS * (uint32_t)wave_sample_rate)
+        return 0;
+    uint64_t heard_ms =
+        (uint64_t)(position - sound_anchor_position) * 1000 / (uint32_t)wave_sample_rate;
+    uint32_t heard = heard_ms > INT32_MAX ? INT32_MAX : (uint32_t)heard_ms;
+    // How far the clock has run ahead of the device since the anchor.
+    int32_t behind = (int32_t)((now - heard) - sound_anchor_time);
+    if (behind <= SOUND_DRIFT_MS)
+        return 0;
+    sound_anchor_time += (uint32_t)behind;
+    due_time += (uint32_t)behind;
+    return !record_is_due(now);
 }
 
 // Reads ahead about as many bytes as the movie consumes during `delay` ms,
@@ -143,6 +180,10 @@ int player_tick(void) {
         event_wake_at(record_is_due(now) ? now + SOUND_POLL_MS : due_time);
         return 1;
     }
+    if (sound_sync && sound_started && kmov_cmd == TAG_VBLT && sound_holds_picture(now)) {
+        event_wake_at(due_time);
+        return 1;
+    }
     if (kmov_cmd != 0)
         player_execute();
     player_read_record_header();
@@ -160,6 +201,7 @@ int player_play(void) {
         if (wave_out != NULL) {
             waveOutReset(wave_out);
             waveOutPause(wave_out);
+            sound_written = 0;
         }
         audio_running = 0;
         sound_sync = 0;

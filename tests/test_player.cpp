@@ -485,6 +485,47 @@ TEST_F(Player, PicturesFollowADeviceThatStartsLateAndNoBlockIsLost) {
     }
 }
 
+// A device that stops for 200 ms after 100 ms of sound, with a second of
+// sound queued: the pictures wait for it (never more than 40 ms ahead of
+// what it has played) and end 200 ms late, and every block is written once,
+// in order. With a short lead the device must get its blocks, so the
+// pictures are not held for it (the cases above, which end on time).
+TEST_F(Player, PicturesWaitForADeviceThatFallsBehind) {
+    constexpr int lead_in = 50; // a second of 20 ms blocks, all of it queued
+    headless_set_audio_paced(1);
+    headless_set_audio_hiccup(100, 200);
+    positions_at_presents.clear();
+    headless_set_blit_hook(note_position);
+    waiting_window = window;
+    headless_set_wait_hook(wake_with_a_message);
+    open(sound_every_frame(lead_in, lead_in));
+    player_play();
+    for (int turns = 0; player_is_playing() && turns < 1000; turns++)
+        pump_messages(1);
+    headless_set_blit_hook(nullptr);
+    ASSERT_FALSE(player_is_playing()) << "the movie did not end";
+
+    std::vector<std::pair<int, uint32_t>> shown = presents();
+    ASSERT_EQ(shown.size(), static_cast<size_t>(SYNC_FRAMES));
+    for (int f = 1; f < SYNC_FRAMES; f++) {
+        EXPECT_EQ(shown[static_cast<size_t>(f)].first, f + 1);
+        // The frame's time less the sound played, in samples of 8000 Hz.
+        const int ahead = BLOCK_SAMPLES * f - static_cast<int>(positions_at_presents[f]);
+        EXPECT_LE(ahead, 40 * 8) << "frame " << f;
+        EXPECT_GE(ahead, -8) << "frame " << f;
+    }
+    // The last frame, as late as the device, less the 40 ms allowed.
+    EXPECT_GE(shown.back().second, 20u * (SYNC_FRAMES - 1) + 200u - 40u);
+    EXPECT_LE(shown.back().second, 20u * (SYNC_FRAMES - 1) + 200u);
+    std::vector<int> blocks;
+    for (const HeadlessAudioEvent &event : headless_audio_events())
+        if (event.kind == HeadlessAudioEvent::WRITE)
+            blocks.push_back(event.samples[0]);
+    ASSERT_EQ(blocks.size(), static_cast<size_t>(lead_in + SYNC_FRAMES));
+    for (size_t k = 0; k < blocks.size(); k++)
+        EXPECT_EQ(blocks[k], delta_table_16[k % 15 + 1]) << "block " << k;
+}
+
 // A device that never plays: after 3 s the frames go on by the clock (the
 // blocks that find no buffer are skipped), and the movie ends.
 TEST_F(Player, ADeviceThatNeverPlaysHoldsThePicturesOnlyForAWhile) {

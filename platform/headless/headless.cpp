@@ -20,6 +20,9 @@ struct AudioDevice {
     uint32_t remainder = 0;      // sample-rate remainder carried between clock steps
     uint32_t position = 0;       // samples played since open or reset (waveOutGetPosition)
     uint32_t held_back = 0;      // ms of running time still to pass before sound comes out
+    uint32_t ran = 0;            // ms of running time since open, after the start delay
+    uint32_t hiccup_at = 0;      // ms of running time after which the device stops for a while
+    uint32_t hiccup_left = 0;    // ms of that stop still to come
 };
 
 struct State {
@@ -42,6 +45,7 @@ struct State {
     int audio_present = 1;
     int audio_paced = 0;
     uint32_t audio_start_delay = 0;
+    uint32_t audio_hiccup_at = 0, audio_hiccup_length = 0;
     std::vector<HeadlessAudioEvent> audio_events;
     AudioDevice audio;
 };
@@ -66,7 +70,8 @@ void mark_done(WAVEHDR *header) {
 }
 
 // Lets `ms` milliseconds of the running device pass: first whatever is
-// left of its start delay, then sound at the device's rate. Paced, it plays
+// left of its start delay, then sound at the device's rate, less a hiccup
+// that falls in them. Paced, it plays
 // the queued buffers and counts what it played; otherwise it counts the
 // time as played (a device that keeps up, its buffers completed by the
 // test).
@@ -77,6 +82,15 @@ void play_for(uint32_t ms) {
     uint32_t held = ms < device.held_back ? ms : device.held_back;
     device.held_back -= held;
     ms -= held;
+    if (device.hiccup_left > 0) {
+        uint32_t before = device.ran < device.hiccup_at ? device.hiccup_at - device.ran : 0;
+        if (ms > before) {
+            uint32_t stop = ms - before < device.hiccup_left ? ms - before : device.hiccup_left;
+            device.hiccup_left -= stop;
+            ms -= stop;
+        }
+    }
+    device.ran += ms;
     uint64_t budget = (static_cast<uint64_t>(ms) * device.rate + device.remainder) / 1000;
     device.remainder =
         static_cast<uint32_t>((static_cast<uint64_t>(ms) * device.rate + device.remainder) % 1000);
@@ -303,6 +317,10 @@ void headless_set_audio_paced(int on) {
 void headless_set_audio_start_delay(uint32_t ms) {
     state().audio_start_delay = ms;
 }
+void headless_set_audio_hiccup(uint32_t at_ms, uint32_t ms) {
+    state().audio_hiccup_at = at_ms;
+    state().audio_hiccup_length = ms;
+}
 uint32_t backend_audio_position(void) {
     return state().audio.position;
 }
@@ -334,6 +352,9 @@ int backend_audio_open(uint32_t rate) {
     device.remainder = 0;
     device.position = 0;
     device.held_back = state().audio_start_delay;
+    device.ran = 0;
+    device.hiccup_at = state().audio_hiccup_at;
+    device.hiccup_left = state().audio_hiccup_length;
     record_audio(HeadlessAudioEvent::OPEN);
     return 1;
 }

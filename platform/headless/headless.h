@@ -121,6 +121,11 @@ void headless_set_audio_paced(int on);
 // it plays nothing (its position stays) for the first `ms` milliseconds of
 // running time. Applies from the next open or restart; 0 by default.
 void headless_set_audio_start_delay(uint32_t ms);
+// A device that falls behind once (a sound server held off the processor):
+// after `at_ms` milliseconds of running time it plays nothing for `ms`,
+// then goes on where it stopped. Applies from the next open; off (0) by
+// default.
+void headless_set_audio_hiccup(uint32_t at_ms, uint32_t ms);
 
 // ---- Timer resolution --------------------------------------------------------------
 

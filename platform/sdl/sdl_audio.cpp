@@ -88,8 +88,8 @@ int backend_audio_open(uint32_t rate) {
     // About 90 ms a feed. The output's own buffer holds about one feed (a
     // sound server's stream asks for that much), and it runs dry, inserting
     // silence, whenever SDL's thread is held off for longer than that: 20 ms
-    // was too little on a busy machine. Movies queue a quarter of a second
-    // ahead, so a feed still finds its sound queued.
+    // was too little on a busy machine. Movies queue about a second ahead,
+    // so a feed still finds its sound queued.
     Uint16 samples = 256;
     while (samples < 8192 && samples * 12u < rate)
         samples = static_cast<Uint16>(samples * 2);

@@ -196,7 +196,11 @@ AudioSchedule schedule_audio(int64_t samples, int rate, double fps, int frames) 
     // costs a second of samples in buffers and in the ring.
     schedule.lead_in = static_cast<int>(std::min<int64_t>(
         blocks, std::max<int64_t>(2, static_cast<int64_t>(std::ceil(SOUND_LEAD_MS / block_ms)))));
-    schedule.buffer_pairs = (schedule.lead_in + 3 + 1) / 2;
+    // Twice the lead in buffers: a device marks a buffer done some time
+    // after it has played it (under Wine, when its own thread next looks),
+    // and a block that finds every buffer taken holds up the pictures until
+    // one comes back.
+    schedule.buffer_pairs = schedule.lead_in;
     const double ahead_ms = (schedule.lead_in - 1) * block_ms;
     int frame = 0;
     for (int64_t b = schedule.lead_in; b < blocks; b++) {
