@@ -35,8 +35,8 @@ enum class OptionType {
 // One option, declared once: its name, what it takes, its help line and
 // the usage error for a value it does not take ("--NAME takes ...").
 struct Option {
-    std::string name;                                         // without the dashes
-    OptionType type = OptionType::flag;                       //
+    std::string name; // without the dashes
+    OptionType type = OptionType::flag;
     std::string value_name;                                   // in --help: "--fps N"
     std::string help;                                         // one line for --help
     double min = 0, max = std::numeric_limits<double>::max(); // whole and real
@@ -46,7 +46,7 @@ struct Option {
     bool (*accepts)(const std::string &text) = nullptr;
     std::string takes;        // what follows "--NAME takes " in the usage error
     std::string fallback;     // the value when the option is not given; "" for none
-    std::string same_as = {}; // another name for this option (listed apart in --help)
+    std::string same_as = {}; // the option this one is another name for, e.g. "o" for --output
 };
 
 // The declarations, as the commands write them.
