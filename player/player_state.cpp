@@ -39,6 +39,7 @@ uint32_t sound_anchor_position;
 uint32_t sound_last_position;
 uint32_t sound_moved_time;
 uint32_t sound_written;
+uint32_t sound_held;
 
 uint32_t kmov_cmd;
 uint32_t current_delay;

@@ -61,6 +61,7 @@ extern uint32_t sound_anchor_position; // device position (samples) of the ancho
 extern uint32_t sound_last_position;   // the position last read
 extern uint32_t sound_moved_time;      // clock time the position was last seen to move
 extern uint32_t sound_written;         // samples written to the device since open or reset
+extern uint32_t sound_held; // ms the pictures have been held for the sound since the anchor
 
 // ---- The pending record (every record-header read; the decoders count
 // current_length down) -----------------------------------------------------------

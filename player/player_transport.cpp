@@ -51,6 +51,7 @@ void player_follow_sound(uint32_t time) {
     }
     sound_sync = 1;
     sound_started = 0;
+    sound_held = 0;
     sound_anchor_time = time;
     sound_anchor_position = player_sound_position();
     sound_last_position = sound_anchor_position;
@@ -119,7 +120,11 @@ static int sound_allows(uint32_t now) {
 // it, until the device has caught up: a sound server that fell behind (held
 // off a busy processor, or a stream that took longer to settle than to
 // start) plays every sample late, and the pictures follow what is heard.
-// Returns 1 while the picture is held.
+// Returns 1 while the picture is held. A device whose position came late and
+// then caught up (one that reports in steps) leaves the pictures behind the
+// sound: by more than SOUND_DRIFT_MS, they are given back the time they were
+// held, never more, so no record runs before its place on the timeline the
+// device began with.
 //
 // Only while the device has at least SOUND_QUEUED_MS of sound written and
 // not yet played: the blocks are records of the same schedule, so a device
@@ -141,12 +146,21 @@ static int sound_holds_picture(uint32_t now) {
     uint64_t heard_ms =
         (uint64_t)(position - sound_anchor_position) * 1000 / (uint32_t)wave_sample_rate;
     uint32_t heard = heard_ms > INT32_MAX ? INT32_MAX : (uint32_t)heard_ms;
-    // How far the clock has run ahead of the device since the anchor.
-    int32_t behind = (int32_t)((now - heard) - sound_anchor_time);
-    if (behind <= SOUND_DRIFT_MS)
+    // How far this picture's place on the timeline is ahead of what the
+    // device has played.
+    int32_t ahead = (int32_t)((due_time - heard) - sound_anchor_time);
+    if (ahead < -SOUND_DRIFT_MS && sound_held > 0) {
+        uint32_t back = (uint32_t)-ahead < sound_held ? (uint32_t)-ahead : sound_held;
+        sound_held -= back;
+        sound_anchor_time -= back;
+        due_time -= back;
         return 0;
-    sound_anchor_time += (uint32_t)behind;
-    due_time += (uint32_t)behind;
+    }
+    if (ahead <= SOUND_DRIFT_MS)
+        return 0;
+    sound_held += (uint32_t)ahead;
+    sound_anchor_time += (uint32_t)ahead;
+    due_time += (uint32_t)ahead;
     return !record_is_due(now);
 }
 

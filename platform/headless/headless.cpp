@@ -23,6 +23,8 @@ struct AudioDevice {
     uint32_t ran = 0;            // ms of running time since open, after the start delay
     uint32_t hiccup_at = 0;      // ms of running time after which the device stops for a while
     uint32_t hiccup_left = 0;    // ms of that stop still to come
+    int frozen = 0;              // the position reported stands (a hiccup that plays on)
+    uint32_t frozen_position = 0;
 };
 
 struct State {
@@ -46,6 +48,7 @@ struct State {
     int audio_paced = 0;
     uint32_t audio_start_delay = 0;
     uint32_t audio_hiccup_at = 0, audio_hiccup_length = 0;
+    int audio_hiccup_plays_on = 0;
     std::vector<HeadlessAudioEvent> audio_events;
     AudioDevice audio;
 };
@@ -87,9 +90,17 @@ void play_for(uint32_t ms) {
         if (ms > before) {
             uint32_t stop = ms - before < device.hiccup_left ? ms - before : device.hiccup_left;
             device.hiccup_left -= stop;
-            ms -= stop;
+            if (!state().audio_hiccup_plays_on) {
+                ms -= stop;
+            } else if (device.hiccup_left > 0 && !device.frozen) {
+                device.frozen = 1;
+                device.frozen_position =
+                    device.position + static_cast<uint32_t>(uint64_t{before} * device.rate / 1000);
+            }
         }
     }
+    if (device.hiccup_left == 0)
+        device.frozen = 0;
     device.ran += ms;
     uint64_t budget = (static_cast<uint64_t>(ms) * device.rate + device.remainder) / 1000;
     device.remainder =
@@ -317,12 +328,14 @@ void headless_set_audio_paced(int on) {
 void headless_set_audio_start_delay(uint32_t ms) {
     state().audio_start_delay = ms;
 }
-void headless_set_audio_hiccup(uint32_t at_ms, uint32_t ms) {
+void headless_set_audio_hiccup(uint32_t at_ms, uint32_t ms, int plays_on) {
     state().audio_hiccup_at = at_ms;
     state().audio_hiccup_length = ms;
+    state().audio_hiccup_plays_on = plays_on;
 }
 uint32_t backend_audio_position(void) {
-    return state().audio.position;
+    const AudioDevice &device = state().audio;
+    return device.frozen ? device.frozen_position : device.position;
 }
 unsigned headless_timer_period(void) {
     return platform_timer_period();
@@ -355,6 +368,7 @@ int backend_audio_open(uint32_t rate) {
     device.ran = 0;
     device.hiccup_at = state().audio_hiccup_at;
     device.hiccup_left = state().audio_hiccup_length;
+    device.frozen = 0;
     record_audio(HeadlessAudioEvent::OPEN);
     return 1;
 }

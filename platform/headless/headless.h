@@ -123,9 +123,11 @@ void headless_set_audio_paced(int on);
 void headless_set_audio_start_delay(uint32_t ms);
 // A device that falls behind once (a sound server held off the processor):
 // after `at_ms` milliseconds of running time it plays nothing for `ms`,
-// then goes on where it stopped. Applies from the next open; off (0) by
+// then goes on where it stopped. With `plays_on`, it plays on and only the
+// position it reports stands for those `ms`, then catches up at once (a
+// device that reports in steps). Applies from the next open; off (0) by
 // default.
-void headless_set_audio_hiccup(uint32_t at_ms, uint32_t ms);
+void headless_set_audio_hiccup(uint32_t at_ms, uint32_t ms, int plays_on);
 
 // ---- Timer resolution --------------------------------------------------------------
 
