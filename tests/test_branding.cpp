@@ -397,7 +397,7 @@ TEST(VersionInfoText, ParsesKeysAndRefusesMistakes) {
         Expected<VersionInfo> refused = parse_version_info(bad, "T", "o.exe");
         EXPECT_FALSE(refused) << bad;
         if (!refused) {
-            EXPECT_EQ(refused.error().exit_code, 2) << bad;
+            EXPECT_EQ(refused.error().exit_code(), 2) << bad;
         }
     }
 }

@@ -126,7 +126,7 @@ TEST(DemoMovie, PlaysAsDrawnWithEveryKindOfOperation) {
     EXPECT_GT(stats.audio_snr, 15.0);
 
     kmov::test::TempFile file("demo.kmov");
-    ASSERT_EQ(movie->write(file.path()), "");
+    ASSERT_TRUE(movie->write(file.path()));
     int shown = 0;
     std::vector<uint32_t> times;
     size_t samples = 0;

@@ -56,14 +56,13 @@ Expected<VersionInfo> parse_version_info(const std::string &text, const std::str
             continue;
         size_t equals = field.find('=');
         if (equals == std::string::npos)
-            return Error{"--version-info: '" + field + "' is not KEY=VALUE", 2};
+            return usage_error("--version-info: '" + field + "' is not KEY=VALUE");
         std::string key = field.substr(0, equals), value = field.substr(equals + 1);
         if (value.size() > MAX_VERSION_TEXT)
-            return Error{"--version-info: " + key + " is longer than " +
-                             std::to_string(MAX_VERSION_TEXT) + " bytes",
-                         2};
+            return usage_error("--version-info: " + key + " is longer than " +
+                               std::to_string(MAX_VERSION_TEXT) + " bytes");
         if (!utf8_to_utf16(value))
-            return Error{"--version-info: " + key + " is not UTF-8 text", 2};
+            return usage_error("--version-info: " + key + " is not UTF-8 text");
         if (key == "Company")
             info.company = value;
         else if (key == "Product")
@@ -75,15 +74,13 @@ Expected<VersionInfo> parse_version_info(const std::string &text, const std::str
         else if (key == "Version") {
             uint16_t numbers[4] = {};
             if (!parse_version_numbers(value, numbers))
-                return Error{"--version-info: Version takes one to four numbers from 0 to "
-                             "65535 joined by dots, as in 1.2.3",
-                             2};
+                return usage_error("--version-info: Version takes one to four numbers from 0 to "
+                                   "65535 joined by dots, as in 1.2.3");
             info.version = value;
             std::memcpy(info.numbers, numbers, sizeof numbers);
         } else {
-            return Error{"--version-info: unknown key '" + key +
-                             "' (Company, Product, Version, Copyright, Description)",
-                         2};
+            return usage_error("--version-info: unknown key '" + key +
+                               "' (Company, Product, Version, Copyright, Description)");
         }
     }
     return info;

@@ -4,7 +4,7 @@
 #ifndef KMOV_TOOLS_BRANDING_H
 #define KMOV_TOOLS_BRANDING_H
 
-#include "cli.h"
+#include "error.h"
 #include "icon_image.h"
 #include "pe_resources.h"
 

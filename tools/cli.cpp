@@ -1,20 +1,129 @@
 #include "cli.h"
 
-#include "headless.h"
-
 #include <cstdio>
-#include <iconv.h>
-#include <sstream>
-#include <sys/stat.h>
+#include <cstdlib>
+#include <unistd.h>
 
 namespace kmov {
 
-Arguments::Arguments(std::string command, std::string usage, std::string description,
-                     std::vector<Option> options)
-    : command_(std::move(command)), usage_(std::move(usage)), description_(std::move(description)),
-      options_(std::move(options)) {}
+Option flag_option(std::string name, std::string help) {
+    Option option;
+    option.name = std::move(name);
+    option.help = std::move(help);
+    return option;
+}
 
-bool Arguments::parse(const std::vector<std::string> &argv) {
+Option text_option(std::string name, std::string value_name, std::string help) {
+    Option option = flag_option(std::move(name), std::move(help));
+    option.type = OptionType::text;
+    option.value_name = std::move(value_name);
+    return option;
+}
+
+Option whole_option(std::string name, std::string value_name, std::string help, double min,
+                    double max, std::string takes, std::string fallback) {
+    Option option = text_option(std::move(name), std::move(value_name), std::move(help));
+    option.type = OptionType::whole;
+    option.min = min;
+    option.max = max;
+    option.takes = std::move(takes);
+    option.fallback = std::move(fallback);
+    return option;
+}
+
+Option real_option(std::string name, std::string value_name, std::string help, double min,
+                   double max, std::string takes) {
+    Option option = whole_option(std::move(name), std::move(value_name), std::move(help), min, max,
+                                 std::move(takes));
+    option.type = OptionType::real;
+    return option;
+}
+
+Option choice_option(std::string name, std::string value_name, std::string help,
+                     std::vector<std::string> words, std::string takes) {
+    Option option = text_option(std::move(name), std::move(value_name), std::move(help));
+    option.type = OptionType::choice;
+    option.words = std::move(words);
+    option.takes = std::move(takes);
+    return option;
+}
+
+Option checked_option(std::string name, std::string value_name, std::string help,
+                      bool (*accepts)(const std::string &), std::string takes) {
+    Option option = text_option(std::move(name), std::move(value_name), std::move(help));
+    option.accepts = accepts;
+    option.takes = std::move(takes);
+    return option;
+}
+
+Option alias_option(std::string name, std::string target, std::string value_name,
+                    std::string help) {
+    Option option = text_option(std::move(name), std::move(value_name), std::move(help));
+    option.same_as = std::move(target);
+    return option;
+}
+
+Check positionals_check(size_t min, size_t max, std::string message) {
+    return {Check::positionals, {}, min, max, std::move(message)};
+}
+
+Check required_check(std::string option, std::string message) {
+    return {Check::required, {std::move(option)}, 0, SIZE_MAX, std::move(message)};
+}
+
+Check exclusive_check(std::string a, std::string b, std::string message) {
+    return {Check::exclusive, {std::move(a), std::move(b)}, 0, SIZE_MAX, std::move(message)};
+}
+
+Check one_of_check(std::string a, std::string b, std::string message) {
+    return {Check::one_of, {std::move(a), std::move(b)}, 0, SIZE_MAX, std::move(message)};
+}
+
+namespace {
+
+// Whether `text` is a value `option` takes: of its type, in its range, and
+// accepted by its own test.
+bool takes_value(const Option &option, const std::string &text) {
+    switch (option.type) {
+    case OptionType::flag:
+    case OptionType::text:
+        break;
+    case OptionType::whole: {
+        std::optional<uint64_t> value = parse_unsigned(text);
+        if (!value || static_cast<double>(*value) < option.min ||
+            static_cast<double>(*value) > option.max)
+            return false;
+        break;
+    }
+    case OptionType::real: {
+        char *end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (text.empty() || *end != '\0' || !(value >= option.min && value <= option.max))
+            return false;
+        break;
+    }
+    case OptionType::choice: {
+        bool found = false;
+        for (const std::string &word : option.words)
+            found = found || word == text;
+        if (!found)
+            return false;
+        break;
+    }
+    }
+    return option.accepts == nullptr || option.accepts(text);
+}
+
+} // namespace
+
+const Option *Arguments::find(const std::string &name) const {
+    for (const Option &option : spec_->options)
+        if (option.name == name)
+            return &option;
+    return nullptr;
+}
+
+Status Arguments::parse(const std::vector<std::string> &argv) {
     bool options_done = false;
     for (size_t i = 0; i < argv.size(); i++) {
         const std::string &arg = argv[i];
@@ -28,7 +137,7 @@ bool Arguments::parse(const std::vector<std::string> &argv) {
         }
         if (arg == "--help" || arg == "-h") {
             help_ = true;
-            return true;
+            return {};
         }
         std::string name = arg.substr(arg[1] == '-' ? 2 : 1);
         std::optional<std::string> inline_value;
@@ -36,68 +145,151 @@ bool Arguments::parse(const std::vector<std::string> &argv) {
             inline_value = name.substr(eq + 1);
             name = name.substr(0, eq);
         }
-        const Option *option = nullptr;
-        for (const Option &candidate : options_)
-            if (candidate.name == name)
-                option = &candidate;
-        if (option == nullptr) {
-            error_ = "unknown option '" + arg + "' (see kmov " + command_ + " --help)";
-            return false;
-        }
-        if (!option->takes_value) {
-            if (inline_value) {
-                error_ = "option " + arg.substr(0, arg.find('=')) + " takes no value";
-                return false;
-            }
-            values_.emplace(name, "");
-            continue;
-        }
-        if (inline_value) {
-            values_.emplace(name, *inline_value);
+        const Option *option = find(name);
+        if (option == nullptr)
+            return usage_error("unknown option '" + arg + "' (see kmov " + spec_->name +
+                               " --help)");
+        const std::string &key = option->same_as.empty() ? option->name : option->same_as;
+        if (option->type == OptionType::flag) {
+            if (inline_value)
+                return usage_error("option " + arg.substr(0, arg.find('=')) + " takes no value");
+            values_[key] = "";
+        } else if (inline_value) {
+            values_[key] = *inline_value;
         } else if (i + 1 < argv.size()) {
-            values_.emplace(name, argv[++i]);
+            values_[key] = argv[++i];
         } else {
-            error_ = "option " + arg + " needs a value";
-            return false;
+            return usage_error("option " + arg + " needs a value");
         }
     }
-    return true;
+    return {};
+}
+
+Status Arguments::check() const {
+    for (const Check &check : spec_->checks) {
+        bool ok = true;
+        switch (check.kind) {
+        case Check::positionals:
+            ok = positional_.size() >= check.min && positional_.size() <= check.max;
+            break;
+        case Check::required:
+            ok = !value(check.options[0]).empty();
+            break;
+        case Check::exclusive:
+            ok = !(has(check.options[0]) && has(check.options[1]));
+            break;
+        case Check::one_of:
+            ok = has(check.options[0]) != has(check.options[1]);
+            break;
+        }
+        if (!ok)
+            return usage_error(check.message);
+    }
+    for (const Option &option : spec_->options)
+        if (has(option.name) && !takes_value(option, values_.at(option.name)))
+            return usage_error("--" + option.name + " takes " + option.takes);
+    return {};
 }
 
 std::string Arguments::help_text() const {
-    std::ostringstream out;
-    out << "usage: kmov " << command_ << " " << usage_ << "\n\n" << description_ << "\n";
-    if (!options_.empty()) {
-        out << "\noptions:\n";
-        for (const Option &option : options_) {
+    std::string out =
+        "usage: kmov " + spec_->name + " " + spec_->usage + "\n\n" + spec_->description + "\n";
+    if (!spec_->options.empty()) {
+        out += "\noptions:\n";
+        for (const Option &option : spec_->options) {
             // One-letter options are written as they are usually typed: -o.
             std::string left = (option.name.size() == 1 ? "-" : "--") + option.name;
-            if (option.takes_value)
+            if (option.type != OptionType::flag)
                 left += " " + option.value_name;
-            out << "  " << left;
-            for (size_t pad = left.size(); pad < 22; pad++)
-                out << ' ';
-            out << " " << option.help << "\n";
+            if (left.size() < 22)
+                left.resize(22, ' ');
+            out += "  " + left + " " + option.help + "\n";
         }
     }
-    out << "  --help                 show this help\n";
-    return out.str();
+    return out + "  --help                 show this help\n";
 }
 
 std::string Arguments::value(const std::string &name, const std::string &fallback) const {
-    auto range = values_.equal_range(name);
-    if (range.first == range.second)
-        return fallback;
-    auto last = range.second;
-    return (--last)->second;
+    if (auto given = values_.find(name); given != values_.end())
+        return given->second;
+    const Option *option = find(name);
+    return option != nullptr && !option->fallback.empty() ? option->fallback : fallback;
 }
 
-std::vector<std::string> Arguments::values(const std::string &name) const {
-    std::vector<std::string> out;
-    auto range = values_.equal_range(name);
-    for (auto it = range.first; it != range.second; ++it)
-        out.push_back(it->second);
-    return out;
+uint64_t Arguments::whole(const std::string &name) const {
+    return parse_unsigned(value(name)).value_or(0);
+}
+
+double Arguments::real(const std::string &name) const {
+    const std::string text = value(name);
+    return text.empty() ? 0 : std::strtod(text.c_str(), nullptr);
+}
+
+Option offset_option(std::string help) {
+    return whole_option("offset", "N", std::move(help), 0, std::numeric_limits<double>::max(),
+                        "a whole number of bytes");
+}
+
+std::vector<Option> progress_options() {
+    return {flag_option("progress", "show progress even when stderr is not a terminal"),
+            flag_option("quiet", "show no progress")};
+}
+
+bool shows_progress(const Arguments &args) {
+    return !args.has("quiet") && (args.has("progress") || isatty(STDERR_FILENO));
+}
+
+int report(const std::string &command, const Error &error) {
+    std::fprintf(stderr, "kmov %s: %s\n", command.c_str(), error.text().c_str());
+    return error.exit_code();
+}
+
+int run_command(const CommandSpec &spec, const std::vector<std::string> &argv) {
+    Arguments args(spec);
+    if (Status parsed = args.parse(argv); !parsed)
+        return report(spec.name, parsed.error());
+    if (args.help()) {
+        std::fputs(args.help_text().c_str(), stdout);
+        return 0;
+    }
+    if (Status checked = args.check(); !checked)
+        return report(spec.name, checked.error());
+    Expected<int> code = spec.run(args);
+    return code ? *code : report(spec.name, code.error());
+}
+
+namespace {
+
+void list_commands(const std::vector<const CommandSpec *> &commands, FILE *out) {
+    std::fprintf(out, "usage: kmov COMMAND [ARGS...]\n\ncommands:\n");
+    for (const CommandSpec *command : commands)
+        std::fprintf(out, "  %-10s %s\n", command->name.c_str(), command->summary.c_str());
+    std::fprintf(out, "\n'kmov COMMAND --help' describes one command.\n");
+}
+
+} // namespace
+
+int run_program(const std::vector<const CommandSpec *> &commands, const char *version,
+                const std::vector<std::string> &argv) {
+    if (argv.empty()) {
+        list_commands(commands, stderr);
+        return 2;
+    }
+    const std::string &name = argv[0];
+    if (name == "--help" || name == "-h" || name == "help") {
+        list_commands(commands, stdout);
+        return 0;
+    }
+    if (name == "--version") {
+        std::printf("kmov %s\n", version);
+        return 0;
+    }
+    for (const CommandSpec *command : commands)
+        if (command->name == name)
+            return run_command(*command, std::vector<std::string>(argv.begin() + 1, argv.end()));
+    std::fprintf(stderr, "kmov: unknown command '%s'\n", name.c_str());
+    list_commands(commands, stderr);
+    return 2;
 }
 
 std::optional<uint64_t> parse_unsigned(const std::string &text) {
@@ -126,114 +318,6 @@ std::optional<uint64_t> parse_unsigned(const std::string &text) {
         value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
     }
     return value;
-}
-
-std::optional<Error> refuse_output_over_input(const std::vector<std::string> &outputs,
-                                              const std::vector<std::string> &inputs) {
-    for (const std::string &output : outputs) {
-        struct stat out_stat;
-        if (output.empty() || stat(output.c_str(), &out_stat) != 0)
-            continue;
-        for (const std::string &input : inputs) {
-            struct stat in_stat;
-            if (input.empty() || stat(input.c_str(), &in_stat) != 0)
-                continue;
-            if (in_stat.st_dev == out_stat.st_dev && in_stat.st_ino == out_stat.st_ino)
-                return Error{output + " is the input " + input +
-                                 ": writing it would destroy the input; name another output",
-                             2};
-        }
-    }
-    return std::nullopt;
-}
-
-int report(const std::string &command, const Error &error) {
-    std::fprintf(stderr, "kmov %s: %s\n", command.c_str(), error.message.c_str());
-    return error.exit_code;
-}
-
-namespace {
-
-std::string reporting_command;
-
-void print_player_error(const HeadlessMessageBox &box) {
-    std::fprintf(stderr, "kmov %s: %s\n", reporting_command.c_str(),
-                 cp932_to_utf8(box.text).c_str());
-    std::fflush(stderr);
-}
-
-std::optional<std::string> convert(const std::string &text, const char *to, const char *from,
-                                   bool lenient) {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    std::string out;
-    std::vector<char> input(text.begin(), text.end());
-    char *in = input.data();
-    size_t in_left = input.size();
-    char buffer[256];
-    while (in_left > 0) {
-        char *o = buffer;
-        size_t o_left = sizeof buffer;
-        size_t r = iconv(cd, &in, &in_left, &o, &o_left);
-        out.append(buffer, static_cast<size_t>(o - buffer));
-        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-            if (!lenient) {
-                iconv_close(cd);
-                return std::nullopt;
-            }
-            out.push_back('?');
-            in++;
-            in_left--;
-        }
-    }
-    iconv_close(cd);
-    return out;
-}
-
-} // namespace
-
-void report_player_errors(const std::string &command) {
-    reporting_command = command;
-    headless_set_message_box_echo(0);
-    headless_set_message_box_hook(print_player_error);
-}
-
-std::string cp932_to_utf8(const std::string &text) {
-    return convert(text, "UTF-8", "CP932", true).value_or(text);
-}
-
-std::optional<std::string> utf8_to_cp932(const std::string &text) {
-    return convert(text, "CP932", "UTF-8", false);
-}
-
-std::string json_string(const std::string &text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out += escape;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
 }
 
 } // namespace kmov

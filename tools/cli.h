@@ -1,9 +1,21 @@
-// Command-line plumbing shared by the kmov commands: argument parsing,
-// errors as values, and reporting the player's own failures readably.
+// The kmov command framework. A command is a declaration (its name, usage,
+// description, options and the checks its command line must pass) and a
+// run function; run_command does everything in between: parsing, --help,
+// converting and range-checking every value, the checks, and turning the
+// Error a run ends with into its line on stderr and its exit code.
+//
+// Command lines: `--name value`, `--name=value`, `-name` as `--name`, flags
+// without a value, positional arguments anywhere; "--" ends the options.
+// An option given twice keeps its last value.
 #ifndef KMOV_TOOLS_CLI_H
 #define KMOV_TOOLS_CLI_H
 
+#include "error.h"
+#include "file_io.h"
+#include "text.h"
+
 #include <cstdint>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -11,91 +23,137 @@
 
 namespace kmov {
 
-// A failure with its reason; the command decides the exit code.
-struct Error {
+// How an option's value is read.
+enum class OptionType {
+    flag,   // no value
+    text,   // any text
+    whole,  // a whole number, decimal or hex with 0x, from `min` to `max`
+    real,   // a decimal number from `min` to `max`
+    choice, // one of `words`
+};
+
+// One option, declared once: its name, what it takes, its help line and
+// the usage error for a value it does not take ("--NAME takes ...").
+struct Option {
+    std::string name; // without the dashes
+    OptionType type = OptionType::flag;
+    std::string value_name;                                   // in --help: "--fps N"
+    std::string help;                                         // one line for --help
+    double min = 0, max = std::numeric_limits<double>::max(); // whole and real
+    std::vector<std::string> words;                           // choice
+    // A further test of the text (after the type's), for values of a form
+    // of their own (a size, a time).
+    bool (*accepts)(const std::string &text) = nullptr;
+    std::string takes;        // what follows "--NAME takes " in the usage error
+    std::string fallback;     // the value when the option is not given; "" for none
+    std::string same_as = {}; // the option this one is another name for, e.g. "o" for --output
+};
+
+// The declarations, as the commands write them.
+Option flag_option(std::string name, std::string help);
+Option text_option(std::string name, std::string value_name, std::string help);
+Option whole_option(std::string name, std::string value_name, std::string help, double min,
+                    double max, std::string takes, std::string fallback = "");
+Option real_option(std::string name, std::string value_name, std::string help, double min,
+                   double max, std::string takes);
+Option choice_option(std::string name, std::string value_name, std::string help,
+                     std::vector<std::string> words, std::string takes);
+Option checked_option(std::string name, std::string value_name, std::string help,
+                      bool (*accepts)(const std::string &), std::string takes);
+// `name` standing for `target` (e.g. --output for -o).
+Option alias_option(std::string name, std::string target, std::string value_name, std::string help);
+
+// A rule the command line must follow, with the usage error when it does not.
+struct Check {
+    enum Kind { positionals, required, exclusive, one_of } kind;
+    std::vector<std::string> options; // required: one; exclusive, one_of: two
+    size_t min = 0, max = SIZE_MAX;   // positionals: how many
     std::string message;
-    int exit_code = 1;
+};
+// From `min` to `max` positional arguments.
+Check positionals_check(size_t min, size_t max, std::string message);
+// The option given, with a value that is not empty.
+Check required_check(std::string option, std::string message);
+// Not both.
+Check exclusive_check(std::string a, std::string b, std::string message);
+// Exactly one of the two.
+Check one_of_check(std::string a, std::string b, std::string message);
+
+// `first` followed by `rest`: declarations made of shared parts.
+template <class T> std::vector<T> joined(std::vector<T> first, const std::vector<T> &rest) {
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
+}
+
+class Arguments;
+
+// A command: what `kmov COMMAND --help` shows, what it takes, and its run.
+// The run returns the exit code, or the Error that ends the command.
+struct CommandSpec {
+    std::string name;
+    std::string summary; // one line for `kmov --help`
+    std::string usage;   // after "usage: kmov NAME "
+    std::string description;
+    std::vector<Option> options;
+    std::vector<Check> checks; // in the order they are tried, before the values
+    Expected<int> (*run)(const Arguments &args) = nullptr;
 };
 
-// A value or the Error that prevented it.
-template <class T> class Expected {
-  public:
-    Expected(T value) : value_(std::move(value)) {}
-    Expected(Error error) : error_(std::move(error)) {}
-    explicit operator bool() const { return value_.has_value(); }
-    T &operator*() { return *value_; }
-    const T &operator*() const { return *value_; }
-    T *operator->() { return &*value_; }
-    const T *operator->() const { return &*value_; }
-    const Error &error() const { return error_; }
-
-  private:
-    std::optional<T> value_;
-    Error error_;
-};
-
-// Options of one command: `--name value`, `--name=value` and flags, plus
-// positional arguments. "--" ends the options.
+// A parsed command line, its values checked against the declaration.
 class Arguments {
   public:
-    struct Option {
-        std::string name; // without the dashes
-        bool takes_value; // false: a flag
-        std::string help; // one line for --help
-        std::string value_name = "VALUE";
-    };
+    explicit Arguments(const CommandSpec &spec) : spec_(&spec) {}
 
-    Arguments(std::string command, std::string usage, std::string description,
-              std::vector<Option> options);
-
-    // Parses argv after the command name. Returns false and sets error()
-    // for an unknown option or a missing value; sets help() for --help/-h.
-    bool parse(const std::vector<std::string> &argv);
-    const std::string &error() const { return error_; }
+    // Reads argv (what follows the command's name). An unknown option, a
+    // flag with a value or an option without one is a usage error; --help
+    // or -h stops the reading and sets help().
+    Status parse(const std::vector<std::string> &argv);
+    // The checks, then every value given against its option's type.
+    Status check() const;
     bool help() const { return help_; }
     std::string help_text() const;
 
+    const std::string &command() const { return spec_->name; }
     bool has(const std::string &name) const { return values_.count(name) != 0; }
+    // The text given, else the option's fallback, else `fallback`.
     std::string value(const std::string &name, const std::string &fallback = "") const;
-    // Every value given for an option that may repeat, in order.
-    std::vector<std::string> values(const std::string &name) const;
+    // A checked whole or real value (given or fallback); 0 when neither.
+    uint64_t whole(const std::string &name) const;
+    double real(const std::string &name) const;
     const std::vector<std::string> &positional() const { return positional_; }
 
   private:
-    std::string command_, usage_, description_;
-    std::vector<Option> options_;
-    std::multimap<std::string, std::string> values_;
+    const Option *find(const std::string &name) const;
+
+    const CommandSpec *spec_;
+    std::map<std::string, std::string> values_;
     std::vector<std::string> positional_;
-    std::string error_;
     bool help_ = false;
 };
 
-// Parses a whole non-negative number (decimal, or hex with 0x).
-std::optional<uint64_t> parse_unsigned(const std::string &text);
+// Options several commands share: --offset N (info, frames, audio,
+// checksum); --progress and --quiet (encode, make, export).
+Option offset_option(std::string help);
+std::vector<Option> progress_options();
+// Progress on stderr: when it is a terminal or --progress asks, never with
+// --quiet.
+bool shows_progress(const Arguments &args);
 
-// An Error (exit code 2) when one of `outputs` is the same file as one of
-// `inputs`: the same device and inode, so that another spelling of the path,
-// a link or a hard link counts too. Writing the output would replace the
-// input, so a command checks this before it reads anything. Empty names and
-// names that are not there (yet) are passed over.
-std::optional<Error> refuse_output_over_input(const std::vector<std::string> &outputs,
-                                              const std::vector<std::string> &inputs);
+// Runs `spec` on argv: the command's exit code.
+int run_command(const CommandSpec &spec, const std::vector<std::string> &argv);
 
-// Prints "kmov COMMAND: message" on stderr and returns the exit code.
+// The whole command line of kmov (what follows the program's name): the
+// command it names run on the rest; `kmov --help` (or -h, help) lists the
+// commands, `kmov --version` prints the version; no command or an unknown
+// one is a usage error (exit code 2) with the list on stderr.
+int run_program(const std::vector<const CommandSpec *> &commands, const char *version,
+                const std::vector<std::string> &argv);
+
+// Prints "kmov COMMAND: text" on stderr and returns the error's exit code.
 int report(const std::string &command, const Error &error);
 
-// The player's code reports failures with a code page 932 message box; in
-// the tools that box is the headless one. This turns its raw echo off and
-// prints each message as "kmov COMMAND: text" in UTF-8 instead.
-void report_player_errors(const std::string &command);
-
-// Code page 932 <-> UTF-8. Bytes that do not convert come out as '?'.
-std::string cp932_to_utf8(const std::string &text);
-// Returns nullopt when the text has a character code page 932 lacks.
-std::optional<std::string> utf8_to_cp932(const std::string &text);
-
-// The text of a JSON string literal, quotes included.
-std::string json_string(const std::string &text);
+// Parses a whole non-negative number (decimal, or hex with 0x).
+std::optional<uint64_t> parse_unsigned(const std::string &text);
 
 } // namespace kmov
 

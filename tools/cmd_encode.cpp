@@ -8,20 +8,11 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
-#include <unistd.h>
+#include <tuple>
 
 namespace kmov {
 
 namespace {
-
-Arguments encode_arguments() {
-    std::vector<Arguments::Option> options = {{"o", true, "the movie to write", "OUT"}};
-    options.insert(options.end(), encoder_options().begin(), encoder_options().end());
-    return Arguments("encode", "INPUT... -o OUT.kmov [options]",
-                     "Makes a movie from a video file, an image sequence (a pattern such as\n"
-                     "frame%04d.png, or several image files in order) and sound.",
-                     options);
-}
 
 std::optional<double> parse_seconds(const std::string &text) {
     // Seconds (1.5) or [[h:]m:]s.
@@ -42,6 +33,20 @@ std::optional<double> parse_seconds(const std::string &text) {
     if (parts == 0 || parts > 3)
         return std::nullopt;
     return total;
+}
+
+// --size: WxH, W or xH, each side 1 to 4096; a side not given is 0.
+std::optional<std::pair<int, int>> parse_box(const std::string &size) {
+    const size_t x = size.find_first_of("xX");
+    const std::string w_text = size.substr(0, x);
+    const std::string h_text = x == std::string::npos ? "" : size.substr(x + 1);
+    auto w = w_text.empty() ? std::optional<uint64_t>(0) : parse_unsigned(w_text);
+    auto h = h_text.empty() ? std::optional<uint64_t>(0) : parse_unsigned(h_text);
+    if (!w || !h || (*w == 0 && *h == 0) || (!w_text.empty() && *w == 0) ||
+        (!h_text.empty() && *h == 0) || (x != std::string::npos && h_text.empty()) || *w > 4096 ||
+        *h > 4096)
+        return std::nullopt;
+    return std::pair<int, int>(static_cast<int>(*w), static_cast<int>(*h));
 }
 
 std::string megabytes(uint64_t bytes) {
@@ -97,18 +102,6 @@ class ProgressBar {
     std::chrono::steady_clock::time_point start_, last_{};
 };
 
-bool shows_progress(const Arguments &args) {
-    return !args.has("quiet") && (args.has("progress") || isatty(STDERR_FILENO));
-}
-
-std::string json_number(double v, int digits) {
-    if (std::isinf(v))
-        return "null";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", digits, v);
-    return text;
-}
-
 // ", sound 6 bits SNR 31.5 dB (4 bits: 19.9 dB)", or nothing without sound.
 std::string sound_summary(const EncodeStats &stats) {
     if (!stats.audio_snr)
@@ -123,153 +116,125 @@ std::string sound_summary(const EncodeStats &stats) {
 
 } // namespace
 
-const std::vector<Arguments::Option> &encoder_options() {
-    static const std::vector<Arguments::Option> options = {
-        {"size", true,
-         "fit inside WxH keeping the shape; W or xH sets one side (default: the input's, "
-         "fitted inside 640x480)",
-         "WxH"},
-        {"crop", false, "fill the --size box, cutting off the picture's edges"},
-        {"stretch", false, "fill the --size box, distorting the picture"},
-        {"allow-large", false, "allow frames larger than 1920x1080"},
-        {"fps", true, "frames per second, 1 to 60 (default 15)", "N"},
-        {"start", true, "start this many seconds into the input", "T"},
-        {"duration", true, "take at most this many seconds", "T"},
-        {"no-audio", false, "leave the sound out"},
-        {"audio", true, "take the sound from this file", "FILE"},
-        {"rate", true, "sound samples per second (default 22050)", "N"},
-        {"bits", true,
-         "bits per sound code, 4 or 6 (default 6 when that adds under 5 % to the movie, else 4)",
-         "N"},
-        {"cover", true, "the picture shown while sound alone plays (default black)", "IMAGE"},
-        {"dither", true, "none, ordered or diffusion (default diffusion)", "KIND"},
-        {"palette", true, "use this palette: a kmov movie, a .gpl or a .pal", "FILE"},
-        {"lossy", true, "allow colour differences below this delta E (e.g. 2)", "LEVEL"},
-        {"max-size", true,
-         "the best movie (for make: program) not larger: bytes, or with K (1000) or M "
-         "(1000000)",
-         "SIZE"},
-        {"json", false, "print a summary as JSON on stdout"},
-        {"progress", false, "show progress even when stderr is not a terminal"},
-        {"quiet", false, "show no progress"},
-        {"write-frames", true, "also write the decoded frames as raw RGB24", "FILE"},
-    };
+const std::vector<Option> &encoder_options() {
+    static const std::vector<Option> options = [] {
+        std::vector<Option> list = {
+            checked_option(
+                "size", "WxH",
+                "fit inside WxH keeping the shape; W or xH sets one side (default: the input's, "
+                "fitted inside 640x480)",
+                [](const std::string &text) { return parse_box(text).has_value(); },
+                "WIDTHxHEIGHT, WIDTH or xHEIGHT, each 1 to 4096 (e.g. 320x240)"),
+            flag_option("crop", "fill the --size box, cutting off the picture's edges"),
+            flag_option("stretch", "fill the --size box, distorting the picture"),
+            flag_option("allow-large", "allow frames larger than 1920x1080"),
+            real_option("fps", "N", "frames per second, 1 to 60 (default 15)", MIN_FPS, MAX_FPS,
+                        "frames per second from 1 to 60"),
+            checked_option(
+                "start", "T", "start this many seconds into the input",
+                [](const std::string &text) { return parse_seconds(text).has_value(); },
+                "seconds (1.5) or [h:]m:s"),
+            checked_option(
+                "duration", "T", "take at most this many seconds",
+                [](const std::string &text) { return parse_seconds(text).has_value(); },
+                "seconds (1.5) or [h:]m:s"),
+            flag_option("no-audio", "leave the sound out"),
+            text_option("audio", "FILE", "take the sound from this file"),
+            whole_option("rate", "N", "sound samples per second (default 22050)", 1000, 96000,
+                         "samples per second, 1000 to 96000"),
+            choice_option("bits", "N",
+                          "bits per sound code, 4 or 6 (default 6 when that adds under 5 % to "
+                          "the movie, else 4)",
+                          {"4", "6"}, "4 or 6"),
+            text_option("cover", "IMAGE",
+                        "the picture shown while sound alone plays (default black)"),
+            choice_option("dither", "KIND", "none, ordered or diffusion (default diffusion)",
+                          {"none", "ordered", "diffusion"}, "none, ordered or diffusion"),
+            text_option("palette", "FILE", "use this palette: a kmov movie, a .gpl or a .pal"),
+            real_option("lossy", "LEVEL", "allow colour differences below this delta E (e.g. 2)", 0,
+                        100, "a colour difference from 0 to 100 (delta E)"),
+            checked_option(
+                "max-size", "SIZE",
+                "the best movie (for make: program) not larger: bytes, or with K (1000) or M "
+                "(1000000)",
+                [](const std::string &text) { return parse_size(text).has_value(); },
+                "a number of bytes, or of K or M (e.g. 8M)"),
+            flag_option("json", "print a summary as JSON on stdout"),
+        };
+        for (const Option &option : progress_options())
+            list.push_back(option);
+        list.push_back(
+            text_option("write-frames", "FILE", "also write the decoded frames as raw RGB24"));
+        return list;
+    }();
     return options;
+}
+
+std::vector<Check> encoder_checks(const std::string &command) {
+    return {positionals_check(1, SIZE_MAX, "no input (see kmov " + command + " --help)"),
+            exclusive_check("crop", "stretch", "--crop and --stretch do not go together"),
+            exclusive_check("audio", "no-audio", "--audio and --no-audio do not go together")};
 }
 
 Expected<EncodeOptions> parse_encode_options(const Arguments &args) {
     EncodeOptions options;
     options.inputs = args.positional();
-    if (options.inputs.empty())
-        return Error{"no input (see kmov encode --help)", 2};
-    if (args.has("size")) {
-        // WxH, W or xH.
-        const std::string size = args.value("size");
-        const size_t x = size.find_first_of("xX");
-        const std::string w_text = size.substr(0, x);
-        const std::string h_text = x == std::string::npos ? "" : size.substr(x + 1);
-        auto w = w_text.empty() ? std::optional<uint64_t>(0) : parse_unsigned(w_text);
-        auto h = h_text.empty() ? std::optional<uint64_t>(0) : parse_unsigned(h_text);
-        if (!w || !h || (*w == 0 && *h == 0) || (!w_text.empty() && *w == 0) ||
-            (!h_text.empty() && *h == 0) || (x != std::string::npos && h_text.empty()) ||
-            *w > 4096 || *h > 4096)
-            return Error{"--size takes WIDTHxHEIGHT, WIDTH or xHEIGHT, each 1 to 4096 (e.g. "
-                         "320x240)",
-                         2};
-        options.width = static_cast<int>(*w);
-        options.height = static_cast<int>(*h);
-    }
-    if (args.has("crop") && args.has("stretch"))
-        return Error{"--crop and --stretch do not go together", 2};
+    if (args.has("size"))
+        std::tie(options.width, options.height) = *parse_box(args.value("size"));
     if ((args.has("crop") || args.has("stretch")) && (options.width == 0 || options.height == 0))
-        return Error{std::string(args.has("crop") ? "--crop" : "--stretch") +
-                         " needs a --size box of both sides (WxH)",
-                     2};
+        return usage_error(std::string(args.has("crop") ? "--crop" : "--stretch") +
+                           " needs a --size box of both sides (WxH)");
     options.fit = args.has("crop") ? Fit::Crop : args.has("stretch") ? Fit::Stretch : Fit::Inside;
     options.allow_large = args.has("allow-large");
-    if (args.has("fps")) {
-        char *end = nullptr;
-        const std::string text = args.value("fps");
-        options.fps = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || !(options.fps >= MIN_FPS && options.fps <= MAX_FPS))
-            return Error{"--fps takes frames per second from 1 to 60", 2};
-    }
-    for (const char *name : {"start", "duration"}) {
-        if (!args.has(name))
-            continue;
-        auto seconds = parse_seconds(args.value(name));
-        if (!seconds)
-            return Error{std::string("--") + name + " takes seconds (1.5) or [h:]m:s", 2};
-        (std::string(name) == "start" ? options.start : options.duration) = *seconds;
-    }
+    if (args.has("fps"))
+        options.fps = args.real("fps");
+    if (args.has("start"))
+        options.start = *parse_seconds(args.value("start"));
+    if (args.has("duration"))
+        options.duration = *parse_seconds(args.value("duration"));
     options.sound = !args.has("no-audio");
     options.audio_file = args.value("audio");
-    if (!options.sound && !options.audio_file.empty())
-        return Error{"--audio and --no-audio do not go together", 2};
-    if (args.has("rate")) {
-        auto rate = parse_unsigned(args.value("rate"));
-        if (!rate || *rate < 1000 || *rate > 96000)
-            return Error{"--rate takes samples per second, 1000 to 96000", 2};
-        options.rate = static_cast<int>(*rate);
-    }
-    if (args.has("bits")) {
-        auto bits = parse_unsigned(args.value("bits"));
-        if (!bits || (*bits != 4 && *bits != 6))
-            return Error{"--bits takes 4 or 6", 2};
-        options.bits = static_cast<int>(*bits);
-    }
+    if (args.has("rate"))
+        options.rate = static_cast<int>(args.whole("rate"));
+    if (args.has("bits"))
+        options.bits = static_cast<int>(args.whole("bits"));
     if (args.has("dither")) {
         const std::string kind = args.value("dither");
-        if (kind == "none")
-            options.dither = Dither::None;
-        else if (kind == "ordered")
-            options.dither = Dither::Ordered;
-        else if (kind == "diffusion")
-            options.dither = Dither::Diffusion;
-        else
-            return Error{"--dither takes none, ordered or diffusion", 2};
+        options.dither = kind == "none"      ? Dither::None
+                         : kind == "ordered" ? Dither::Ordered
+                                             : Dither::Diffusion;
     }
     options.palette_file = args.value("palette");
     options.cover_file = args.value("cover");
-    if (args.has("lossy")) {
-        char *end = nullptr;
-        const std::string text = args.value("lossy");
-        options.lossy = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || !(options.lossy >= 0 && options.lossy <= 100))
-            return Error{"--lossy takes a colour difference from 0 to 100 (delta E)", 2};
-    }
+    if (args.has("lossy"))
+        options.lossy = args.real("lossy");
     options.frames_file = args.value("write-frames");
     std::vector<std::string> inputs = options.inputs;
     inputs.push_back(options.audio_file);
     inputs.push_back(options.palette_file);
     inputs.push_back(options.cover_file);
-    if (std::optional<Error> error =
-            refuse_output_over_input({args.value("o"), options.frames_file}, inputs))
-        return *error;
+    if (Status refused = refuse_output_over_input({args.value("o"), options.frames_file}, inputs);
+        !refused)
+        return refused.error();
     return options;
 }
 
 std::string encode_summary_json(const EncodeStats &s) {
-    std::ostringstream out;
-    out << "{\n";
-    out << "  \"frames\": " << s.frames << ",\n";
-    out << "  \"width\": " << s.width << ",\n";
-    out << "  \"height\": " << s.height << ",\n";
-    out << "  \"bytes\": " << s.movie_bytes << ",\n";
-    out << "  \"video_bytes\": " << s.video_bytes << ",\n";
-    out << "  \"bytes_per_frame\": "
-        << json_number(static_cast<double>(s.video_bytes) / s.frames, 1) << ",\n";
-    out << "  \"psnr\": " << json_number(s.psnr, 3) << ",\n";
-    out << "  \"ssim\": " << json_number(s.ssim, 5) << ",\n";
-    out << "  \"audio_bits\": " << s.audio_bits << ",\n";
-    out << "  \"audio_snr\": " << (s.audio_snr ? json_number(*s.audio_snr, 2) : "null") << ",\n";
-    out << "  \"audio_snr_other_bits\": " << (s.other_snr ? json_number(*s.other_snr, 2) : "null")
-        << ",\n";
-    out << "  \"seconds\": " << json_number(s.seconds, 3) << ",\n";
-    out << "  \"encode_fps\": " << json_number(s.frames / std::max(s.encode_seconds, 1e-9), 1)
-        << "\n";
-    out << "}\n";
-    return out.str();
+    return json_object({
+        {"frames", std::to_string(s.frames)},
+        {"width", std::to_string(s.width)},
+        {"height", std::to_string(s.height)},
+        {"bytes", std::to_string(s.movie_bytes)},
+        {"video_bytes", std::to_string(s.video_bytes)},
+        {"bytes_per_frame", json_number(static_cast<double>(s.video_bytes) / s.frames, 1)},
+        {"psnr", json_number(s.psnr, 3)},
+        {"ssim", json_number(s.ssim, 5)},
+        {"audio_bits", std::to_string(s.audio_bits)},
+        {"audio_snr", s.audio_snr ? json_number(*s.audio_snr, 2) : "null"},
+        {"audio_snr_other_bits", s.other_snr ? json_number(*s.other_snr, 2) : "null"},
+        {"seconds", json_number(s.seconds, 3)},
+        {"encode_fps", json_number(s.frames / std::max(s.encode_seconds, 1e-9), 1)},
+    });
 }
 
 std::optional<uint64_t> parse_size(const std::string &text) {
@@ -308,9 +273,8 @@ Expected<EncodedMovie> run_encoder(const Arguments &args, const EncodeOptions &o
                                    uint64_t overhead) {
     if (!args.has("max-size"))
         return run_encoder_once(args, options);
-    std::optional<uint64_t> limit = parse_size(args.value("max-size"));
-    if (!limit)
-        return Error{"--max-size takes a number of bytes, or of K or M (e.g. 8M)", 2};
+    // Checked with the command line.
+    const std::optional<uint64_t> limit = parse_size(args.value("max-size"));
     if (*limit <= overhead)
         return Error{"--max-size " + args.value("max-size") + " leaves no room beside the " +
                      std::to_string(overhead) + "-byte player"};
@@ -427,30 +391,38 @@ void print_encode_summary(const Arguments &args, const std::string &out, const E
                      sound_summary(stats).c_str());
 }
 
-int command_encode(const std::vector<std::string> &argv) {
-    Arguments args = encode_arguments();
-    if (!args.parse(argv))
-        return report("encode", {args.error(), 2});
-    if (args.help()) {
-        std::fputs(args.help_text().c_str(), stdout);
-        return 0;
-    }
-    if (!args.has("o"))
-        return report("encode", {"no output: give -o OUT.kmov", 2});
+namespace {
+
+Expected<int> run_encode(const Arguments &args) {
     auto options = parse_encode_options(args);
     if (!options)
-        return report("encode", options.error());
+        return options.error();
     auto encoded = run_encoder(args, *options);
     if (!encoded)
-        return report("encode", encoded.error());
-    const std::string written = encoded->movie.write(args.value("o"));
-    if (!written.empty()) {
+        return encoded.error();
+    if (Status written = encoded->movie.write(args.value("o")); !written) {
         if (!options->frames_file.empty())
             std::remove(options->frames_file.c_str());
-        return report("encode", {written});
+        return written.error();
     }
     print_encode_summary(args, args.value("o"), encoded->stats);
     return 0;
+}
+
+} // namespace
+
+const CommandSpec &encode_command() {
+    static const CommandSpec spec = {
+        "encode",
+        "make a movie from video, images and sound",
+        "INPUT... -o OUT.kmov [options]",
+        "Makes a movie from a video file, an image sequence (a pattern such as\n"
+        "frame%04d.png, or several image files in order) and sound.",
+        joined({text_option("o", "OUT", "the movie to write")}, encoder_options()),
+        joined({required_check("o", "no output: give -o OUT.kmov")}, encoder_checks("encode")),
+        run_encode,
+    };
+    return spec;
 }
 
 } // namespace kmov

@@ -1,6 +1,5 @@
 // kmov export FILE -o OUT: what the player presents and plays, at the
 // movie's own timing, as an ordinary video, animation or sound file.
-#include "cli.h"
 #include "commands.h"
 #include "media_export.h"
 #include "movie_input.h"
@@ -8,71 +7,49 @@
 
 #include <chrono>
 #include <cstdio>
-#include <unistd.h>
 
 namespace kmov {
 
-int command_export(const std::vector<std::string> &argv) {
-    Arguments args("export", "FILE -o OUT [--progress | --quiet]",
-                   "Writes what the player presents and plays, at the movie's own timing, into\n"
-                   "the format OUT's extension names: .mp4 (H.264 with AAC), .webm (VP9 with\n"
-                   "Opus), .mkv (FFV1, lossless, with FLAC), .gif, .apng, or .wav and .flac for\n"
-                   "the sound alone. FILE is a movie or a packed program; a damaged movie is\n"
-                   "refused as kmov frames refuses it.",
-                   {{"o", true, "the file to write", "OUT"},
-                    {"progress", false, "show progress even when stderr is not a terminal"},
-                    {"quiet", false, "show no progress"}});
-    if (!args.parse(argv))
-        return report("export", {args.error(), 2});
-    if (args.help()) {
-        std::fputs(args.help_text().c_str(), stdout);
-        return 0;
-    }
-    if (args.positional().size() != 1)
-        return report("export", {"expects one FILE (see kmov export --help)", 2});
+namespace {
+
+Expected<int> run_export(const Arguments &args) {
     const std::string out = args.value("o");
-    if (out.empty())
-        return report("export", {"needs -o OUT", 2});
     Expected<ExportFormat> format = export_format(out);
     if (!format)
-        return report("export", format.error());
-    if (std::optional<Error> error = refuse_output_over_input({out}, args.positional()))
-        return report("export", *error);
+        return format.error();
+    if (Status refused = refuse_output_over_input({out}, args.positional()); !refused)
+        return refused.error();
 
-    report_player_errors("export");
-    Expected<MovieLocation> location = locate_movie(args.positional()[0], std::nullopt);
-    if (!location)
-        return report("export", location.error());
-    Expected<MovieSummary> summary = inspect_movie(*location, false);
-    if (!summary)
-        return report("export", summary.error());
-    if (!summary->damage.empty())
-        return report("export", {location->path + ": a damaged movie: " + summary->damage +
-                                 " (see kmov info)"});
-    const MovieHeader &header = summary->header;
+    Expected<MovieSource> source =
+        open_movie("export", args.positional()[0], std::nullopt, false, Damaged::refuse);
+    if (!source)
+        return source.error();
+    const MovieLocation &location = source->location;
+    const MovieSummary &summary = source->summary;
+    const MovieHeader &header = summary.header;
     if (!format->video && header.sample_rate <= 0)
-        return report("export", {location->path + ": the movie has no sound"});
+        return file_error(location.path, "the movie has no sound");
 
-    auto frames_of = summary->tags.find(TAG_VBLT);
-    const int64_t frames = frames_of != summary->tags.end() ? frames_of->second : 0;
-    const double fps = summary->duration_ms > 0 && frames > 0
-                           ? double(frames) * 1000.0 / double(summary->duration_ms)
+    auto frames_of = summary.tags.find(TAG_VBLT);
+    const int64_t frames = frames_of != summary.tags.end() ? frames_of->second : 0;
+    const double fps = summary.duration_ms > 0 && frames > 0
+                           ? double(frames) * 1000.0 / double(summary.duration_ms)
                            : 15.0;
     Expected<std::unique_ptr<MediaExport>> writer =
         MediaExport::open(out, header.width, header.height, fps, header.sample_rate);
     if (!writer)
-        return report("export", writer.error());
+        return writer.error();
 
-    const bool progress = !args.has("quiet") && (args.has("progress") || isatty(STDERR_FILENO));
+    const bool progress = shows_progress(args);
     const auto started = std::chrono::steady_clock::now();
     int64_t done = 0;
-    std::optional<Error> failed;
+    Status added; // the first frame the export could not take stops the adding
     Expected<PlaybackResult> played = play_headless(
-        location->path, location->offset,
+        location.path, location.offset,
         [&](const PresentedFrame &frame) {
-            if (failed || !format->video)
+            if (!added || !format->video)
                 return;
-            failed = (*writer)->add_frame(frame.time_ms, frame.pixels, *frame.colours);
+            added = (*writer)->add_frame(frame.time_ms, frame.pixels, *frame.colours);
             done++;
             if (progress && frames > 0) {
                 int width = 30, filled = int(done * width / std::max<int64_t>(frames, done));
@@ -85,11 +62,11 @@ int command_export(const std::vector<std::string> &argv) {
     if (progress && format->video)
         std::fputc('\n', stderr);
     if (!played)
-        return report("export", played.error());
-    if (failed)
-        return report("export", *failed);
-    if (std::optional<Error> error = (*writer)->finish(played->duration_ms))
-        return report("export", *error);
+        return played.error();
+    if (!added)
+        return added.error();
+    if (Status finished = (*writer)->finish(played->duration_ms); !finished)
+        return finished.error();
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     const std::string pictures =
@@ -100,6 +77,27 @@ int command_export(const std::vector<std::string> &argv) {
                      ? " (the sound is not kept: the format has none)"
                      : "");
     return 0;
+}
+
+} // namespace
+
+const CommandSpec &export_command() {
+    static const CommandSpec spec = {
+        "export",
+        "write what the player shows and plays as a video, GIF or sound file",
+        "FILE -o OUT [--progress | --quiet]",
+        "Writes what the player presents and plays, at the movie's own timing, into\n"
+        "the format OUT's extension names: .mp4 (H.264 with AAC), .webm (VP9 with\n"
+        "Opus), .mkv (FFV1, lossless, with FLAC), .gif, .apng, or .wav and .flac for\n"
+        "the sound alone. FILE is a movie or a packed program; a damaged movie is\n"
+        "refused as kmov frames refuses it.",
+        {text_option("o", "OUT", "the file to write"), progress_options()[0],
+         progress_options()[1]},
+        {positionals_check(1, 1, "expects one FILE (see kmov export --help)"),
+         required_check("o", "needs -o OUT")},
+        run_export,
+    };
+    return spec;
 }
 
 } // namespace kmov

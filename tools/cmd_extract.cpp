@@ -1,6 +1,5 @@
 // kmov frames and kmov audio: what the player presents and plays, extracted
 // by running the player's own code.
-#include "cli.h"
 #include "commands.h"
 #include "image_io.h"
 #include "movie_input.h"
@@ -13,48 +12,19 @@ namespace kmov {
 
 namespace {
 
-struct Source {
-    MovieLocation location;
-    MovieSummary summary;
-};
-
-// Parses FILE [--offset N] and one of two output options; returns an exit
-// code to end with, or -1 with `source` filled to go on.
-int open_source(Arguments &args, const std::vector<std::string> &argv, const char *name,
-                const char *first, const char *second, Source &source) {
-    if (!args.parse(argv))
-        return report(name, {args.error(), 2});
-    if (args.help()) {
-        std::fputs(args.help_text().c_str(), stdout);
-        return 0;
-    }
-    if (args.positional().size() != 1)
-        return report(name, {std::string("expects one FILE (see kmov ") + name + " --help)", 2});
-    if (args.has(first) == args.has(second))
-        return report(name, {std::string("give one of --") + first + " and --" + second, 2});
-    if (std::optional<Error> error =
-            refuse_output_over_input({args.value(first), args.value(second)}, args.positional()))
-        return report(name, *error);
+// The movie of FILE [--offset N]. A damaged movie is played all the same:
+// what the player shows of it up to the damage can still be looked at.
+// `first` and `second` name the command's two output options, which must
+// not be FILE.
+Expected<MovieSource> open_source(const Arguments &args, const char *first, const char *second) {
+    if (Status refused =
+            refuse_output_over_input({args.value(first), args.value(second)}, args.positional());
+        !refused)
+        return refused.error();
     std::optional<uint64_t> offset;
-    if (args.has("offset")) {
-        offset = parse_unsigned(args.value("offset"));
-        if (!offset)
-            return report(name, {"--offset takes a whole number of bytes", 2});
-    }
-    report_player_errors(name);
-    Expected<MovieLocation> location = locate_movie(args.positional()[0], offset);
-    if (!location)
-        return report(name, location.error());
-    Expected<MovieSummary> summary = inspect_movie(*location, false);
-    if (!summary)
-        return report(name, summary.error());
-    // A damaged movie is played all the same: what the player shows of it
-    // up to the damage can still be looked at.
-    if (!summary->damage.empty())
-        std::fprintf(stderr, "kmov %s: warning: %s: a damaged movie: %s\n", name,
-                     location->path.c_str(), summary->damage.c_str());
-    source = {*location, *summary};
-    return -1;
+    if (args.has("offset"))
+        offset = args.whole("offset");
+    return open_movie(args.command(), args.positional()[0], offset, false, Damaged::warn);
 }
 
 // How a playback ended, for the exit code: 0 when the movie played to its
@@ -67,7 +37,7 @@ int playback_status(const char *name, const Expected<PlaybackResult> &result,
         std::fprintf(stderr,
                      "kmov %s: warning: the player stops with \"%s\"; the %s before it are "
                      "written\n",
-                     name, result.error().message.c_str(), what.c_str());
+                     name, result.error().text().c_str(), what.c_str());
         return 1;
     }
     if (!result->ended)
@@ -78,7 +48,7 @@ int playback_status(const char *name, const Expected<PlaybackResult> &result,
 
 // A damaged movie's player may wait at the damage for records that never
 // come: its playback stops a little after the records the file holds.
-PlaybackLimits limits_for(const Source &source) {
+PlaybackLimits limits_for(const MovieSource &source) {
     PlaybackLimits limits;
     if (!source.summary.damage.empty()) {
         limits.max_records = static_cast<uint64_t>(source.summary.records) + 1024;
@@ -126,29 +96,21 @@ std::string frame_name(const std::filesystem::path &folder, uint64_t index) {
     return (folder / name).string();
 }
 
-} // namespace
-
-int command_frames(const std::vector<std::string> &argv) {
-    Arguments args("frames", "FILE [--offset N] (--raw OUT | --png DIR)",
-                   "Writes every frame the player presents, in order, as width x height palette\n"
-                   "indices (the rows' padding left out): --raw concatenates them into OUT,\n"
-                   "--png writes one indexed PNG per frame with the movie's palette into DIR.",
-                   {{"offset", true, "file offset of the movie (default: found)", "N"},
-                    {"raw", true, "write all frames into this file", "OUT"},
-                    {"png", true, "write frameNNNNN.png files into this folder", "DIR"}});
-    Source source;
-    if (int code = open_source(args, argv, "frames", "raw", "png", source); code >= 0)
-        return code;
+Expected<int> run_frames(const Arguments &args) {
+    Expected<MovieSource> opened = open_source(args, "raw", "png");
+    if (!opened)
+        return opened.error();
+    const MovieSource &source = *opened;
 
     std::vector<uint8_t> raw;
     std::filesystem::path folder;
-    std::string error;
+    Status written;
     uint64_t index = 0;
     PartialFrames partial_frames;
     if (args.has("png")) {
         folder = args.value("png");
         if (std::error_code code = make_folders(folder, partial_frames); code)
-            return report("frames", {folder.string() + ": " + code.message()});
+            return file_error(folder.string(), code.message());
     }
     Expected<PlaybackResult> result = play_headless(
         source.location.path, source.location.offset,
@@ -156,45 +118,38 @@ int command_frames(const std::vector<std::string> &argv) {
             size_t size = static_cast<size_t>(frame.width) * frame.height;
             if (args.has("raw")) {
                 raw.insert(raw.end(), frame.pixels, frame.pixels + size);
-            } else if (error.empty()) {
+            } else if (written) {
                 std::vector<uint8_t> png = encode_indexed_png(
                     frame.width, frame.height, frame.pixels, frame.colours->data(), 240);
                 std::string name = frame_name(folder, index);
-                error = write_file_atomically(name, png);
-                if (error.empty())
+                written = write_file_atomically(name, png);
+                if (written)
                     partial_frames.files.push_back(name);
             }
             index++;
         },
         nullptr, limits_for(source));
-    if (!error.empty()) {
+    if (!written) {
         partial_frames.remove();
-        return report("frames", {error});
+        return written.error();
     }
     if (!result && index == 0) { // the player showed nothing: nothing to keep
         partial_frames.remove();
-        return report("frames", result.error());
+        return result.error();
     }
     if (args.has("raw"))
-        if (std::string e = write_file_atomically(args.value("raw"), raw); !e.empty())
-            return report("frames", {e});
+        if (Status raw_written = write_file_atomically(args.value("raw"), raw); !raw_written)
+            return raw_written.error();
     return playback_status("frames", result, std::to_string(index) + " frames");
 }
 
-int command_audio(const std::vector<std::string> &argv) {
-    Arguments args("audio", "FILE [--offset N] (--raw OUT | --wav OUT)",
-                   "Writes the samples of every \"adat\" block the player queues, in stream\n"
-                   "order: --raw as signed 16-bit little-endian, --wav as a mono WAV file at the\n"
-                   "movie's sample rate.",
-                   {{"offset", true, "file offset of the movie (default: found)", "N"},
-                    {"raw", true, "write raw samples into this file", "OUT"},
-                    {"wav", true, "write a WAV file", "OUT"}});
-    Source source;
-    if (int code = open_source(args, argv, "audio", "raw", "wav", source); code >= 0)
-        return code;
+Expected<int> run_audio(const Arguments &args) {
+    Expected<MovieSource> opened = open_source(args, "raw", "wav");
+    if (!opened)
+        return opened.error();
+    const MovieSource &source = *opened;
     if (source.summary.header.sample_rate == 0)
-        return report("audio",
-                      {source.location.path + ": the movie has no sound; nothing written"});
+        return file_error(source.location.path, "the movie has no sound; nothing written");
     std::vector<int16_t> samples;
     Expected<PlaybackResult> result = play_headless(
         source.location.path, source.location.offset, [](const PresentedFrame &) {},
@@ -203,7 +158,7 @@ int command_audio(const std::vector<std::string> &argv) {
         },
         limits_for(source));
     if (!result && samples.empty())
-        return report("audio", result.error());
+        return result.error();
     std::vector<uint8_t> out;
     if (args.has("wav")) {
         int rate = source.summary.header.sample_rate > 0 ? source.summary.header.sample_rate : 0;
@@ -214,10 +169,48 @@ int command_audio(const std::vector<std::string> &argv) {
             out.push_back(static_cast<uint8_t>((static_cast<uint16_t>(sample) >> 8) & 0xFF));
         }
     }
-    if (std::string e = write_file_atomically(args.value(args.has("wav") ? "wav" : "raw"), out);
-        !e.empty())
-        return report("audio", {e});
+    if (Status written = write_file_atomically(args.value(args.has("wav") ? "wav" : "raw"), out);
+        !written)
+        return written.error();
     return playback_status("audio", result, std::to_string(samples.size()) + " samples");
+}
+
+} // namespace
+
+const CommandSpec &frames_command() {
+    static const CommandSpec spec = {
+        "frames",
+        "extract the frames the player presents",
+        "FILE [--offset N] (--raw OUT | --png DIR)",
+        "Writes every frame the player presents, in order, as width x height palette\n"
+        "indices (the rows' padding left out): --raw concatenates them into OUT,\n"
+        "--png writes one indexed PNG per frame with the movie's palette into DIR.",
+        {offset_option("file offset of the movie (default: found)"),
+         text_option("raw", "OUT", "write all frames into this file"),
+         text_option("png", "DIR", "write frameNNNNN.png files into this folder")},
+        {positionals_check(1, 1, "expects one FILE (see kmov frames --help)"),
+         one_of_check("raw", "png", "give one of --raw and --png")},
+        run_frames,
+    };
+    return spec;
+}
+
+const CommandSpec &audio_command() {
+    static const CommandSpec spec = {
+        "audio",
+        "extract the sound the player plays",
+        "FILE [--offset N] (--raw OUT | --wav OUT)",
+        "Writes the samples of every \"adat\" block the player queues, in stream\n"
+        "order: --raw as signed 16-bit little-endian, --wav as a mono WAV file at the\n"
+        "movie's sample rate.",
+        {offset_option("file offset of the movie (default: found)"),
+         text_option("raw", "OUT", "write raw samples into this file"),
+         text_option("wav", "OUT", "write a WAV file")},
+        {positionals_check(1, 1, "expects one FILE (see kmov audio --help)"),
+         one_of_check("raw", "wav", "give one of --raw and --wav")},
+        run_audio,
+    };
+    return spec;
 }
 
 } // namespace kmov

@@ -2,9 +2,9 @@
 #include "cli.h"
 #include "commands.h"
 #include "movie_input.h"
+#include "player_harness.h"
 
 #include <cstdio>
-#include <sstream>
 
 namespace kmov {
 
@@ -18,40 +18,36 @@ std::string hex8(uint32_t value) {
 
 void print_json(const MovieLocation &location, const MovieSummary &s) {
     const MovieHeader &h = s.header;
-    std::ostringstream out;
-    out << "{\n";
-    out << "  \"file\": " << json_string(location.path) << ",\n";
-    out << "  \"offset\": " << location.offset << ",\n";
-    out << "  \"integrity\": ";
+    JsonMembers members = {{"file", json_string(location.path)},
+                           {"offset", std::to_string(location.offset)}};
     if (location.integrity)
-        out << "{\"stored\": \"" << hex8(location.integrity->stored) << "\", \"computed\": \""
-            << hex8(location.integrity->computed)
-            << "\", \"matches\": " << (location.integrity->matches() ? "true" : "false") << "},\n";
+        members.push_back(
+            {"integrity", json_inline_object({
+                              {"stored", json_string(hex8(location.integrity->stored))},
+                              {"computed", json_string(hex8(location.integrity->computed))},
+                              {"matches", location.integrity->matches() ? "true" : "false"},
+                          })});
     else
-        out << "null,\n";
-#define KMOV_JSON_FIELD(name, meaning) out << "  \"" #name "\": " << h.name << ",\n";
+        members.push_back({"integrity", "null"});
+#define KMOV_JSON_FIELD(name, meaning) members.push_back({#name, std::to_string(h.name)});
     MOVIE_HEADER_FIELDS(KMOV_JSON_FIELD)
 #undef KMOV_JSON_FIELD
-    out << "  \"records\": " << s.records << ",\n";
-    out << "  \"tags\": {";
-    bool first = true;
-    for (const auto &[tag, count] : s.tags) {
-        out << (first ? "" : ", ") << json_string(tag_text(tag)) << ": " << count;
-        first = false;
-    }
-    out << "},\n";
-    out << "  \"duration_ms\": " << s.duration_ms << ",\n";
-    out << "  \"largest_payload\": " << s.largest_payload << ",\n";
-    out << "  \"palette\": [";
-    for (size_t i = 0; i < s.palette.size(); i++)
-        out << (i ? ", " : "") << "[" << int(s.palette[i].r) << ", " << int(s.palette[i].g) << ", "
-            << int(s.palette[i].b) << "]";
-    out << "],\n";
-    out << "  \"problems\": [";
-    for (size_t i = 0; i < s.problems.size(); i++)
-        out << (i ? ", " : "") << json_string(s.problems[i]);
-    out << "]\n}\n";
-    std::fputs(out.str().c_str(), stdout);
+    JsonMembers tags;
+    for (const auto &[tag, count] : s.tags)
+        tags.push_back({tag_text(tag), std::to_string(count)});
+    std::vector<std::string> palette, problems;
+    for (const Rgb &colour : s.palette)
+        palette.push_back(json_array(
+            {std::to_string(colour.r), std::to_string(colour.g), std::to_string(colour.b)}));
+    for (const std::string &problem : s.problems)
+        problems.push_back(json_string(problem));
+    members.insert(members.end(), {{"records", std::to_string(s.records)},
+                                   {"tags", json_inline_object(tags)},
+                                   {"duration_ms", std::to_string(s.duration_ms)},
+                                   {"largest_payload", std::to_string(s.largest_payload)},
+                                   {"palette", json_array(palette)},
+                                   {"problems", json_array(problems)}});
+    std::fputs(json_object(members).c_str(), stdout);
 }
 
 void print_text(const MovieLocation &location, const MovieSummary &s) {
@@ -92,38 +88,18 @@ void print_text(const MovieLocation &location, const MovieSummary &s) {
     }
 }
 
-} // namespace
-
-int command_info(const std::vector<std::string> &argv) {
-    Arguments args("info", "FILE [--offset N] [--json]",
-                   "Shows a movie's header fields, palette, record counts per tag, the sum of\n"
-                   "the delays, the largest payload, and what is wrong with it. FILE is a movie\n"
-                   "or a self-playing executable, whose integrity check is shown too. Exits 0\n"
-                   "when nothing is wrong, 1 when a problem is listed, 2 for a bad command line.",
-                   {{"offset", true, "file offset of the movie (default: found)", "N"},
-                    {"json", false, "print one JSON object"}});
-    if (!args.parse(argv))
-        return report("info", {args.error(), 2});
-    if (args.help()) {
-        std::fputs(args.help_text().c_str(), stdout);
-        return 0;
-    }
-    if (args.positional().size() != 1)
-        return report("info", {"expects one FILE (see kmov info --help)", 2});
+Expected<int> run_info(const Arguments &args) {
     std::optional<uint64_t> offset;
-    if (args.has("offset")) {
-        offset = parse_unsigned(args.value("offset"));
-        if (!offset)
-            return report("info", {"--offset takes a whole number of bytes", 2});
-    }
+    if (args.has("offset"))
+        offset = args.whole("offset");
     report_player_errors("info");
     Expected<MovieLocation> location = locate_movie(args.positional()[0], offset);
     if (!location)
-        return report("info", location.error());
+        return location.error();
     Expected<MovieSummary> summary = inspect_movie(*location, true);
     if (!summary) {
         // The one message a script may match: "FILE: not a kmov file".
-        std::fprintf(stderr, "%s\n", summary.error().message.c_str());
+        std::fprintf(stderr, "%s\n", summary.error().text().c_str());
         return 1;
     }
     if (args.has("json"))
@@ -131,6 +107,25 @@ int command_info(const std::vector<std::string> &argv) {
     else
         print_text(*location, *summary);
     return summary->problems.empty() ? 0 : 1;
+}
+
+} // namespace
+
+const CommandSpec &info_command() {
+    static const CommandSpec spec = {
+        "info",
+        "show a movie's header, palette, records and problems",
+        "FILE [--offset N] [--json]",
+        "Shows a movie's header fields, palette, record counts per tag, the sum of\n"
+        "the delays, the largest payload, and what is wrong with it. FILE is a movie\n"
+        "or a self-playing executable, whose integrity check is shown too. Exits 0\n"
+        "when nothing is wrong, 1 when a problem is listed, 2 for a bad command line.",
+        {offset_option("file offset of the movie (default: found)"),
+         flag_option("json", "print one JSON object")},
+        {positionals_check(1, 1, "expects one FILE (see kmov info --help)")},
+        run_info,
+    };
+    return spec;
 }
 
 } // namespace kmov

@@ -81,19 +81,80 @@ PlayerSearch find_player_template(const std::string &out) {
     return search;
 }
 
-int command_make(const std::vector<std::string> &argv) {
-    std::vector<Arguments::Option> options = {
-        {"o", true,
-         "the program to write (a name ending in .exe: the Windows player, .html: the web page)",
-         "OUT"},
-        title_option(),
-        {"player", true, "the player template (default: see above)", "PATH"},
+namespace {
+
+Expected<int> run_make(const Arguments &args) {
+    const std::string out = args.value("o");
+    Expected<EncodeOptions> encode = parse_encode_options(args);
+    if (!encode)
+        return encode.error();
+    Expected<std::string> title = program_title(args, out);
+    if (!title)
+        return title.error();
+
+    // The template is read and checked before the encode, which may take
+    // minutes.
+    std::string player_path = args.value("player");
+    std::string named_by; // "KMOV_PLAYER: " when the environment named it
+    if (!args.has("player")) {
+        PlayerSearch search = find_player_template(out);
+        if (search.found.empty()) {
+            std::string tried;
+            for (const std::string &place : search.tried)
+                tried += (tried.empty() ? "" : ", ") + place;
+            return Error{"no player template for " + out + " (tried " + tried +
+                         "): build the player (the " +
+                         (player_kind(out) == PlayerKind::windows ? "windows"
+                          : player_kind(out) == PlayerKind::web   ? "web"
+                                                                  : "native") +
+                         " preset) or give --player PATH"};
+        }
+        player_path = search.found;
+        if (!search.variable.empty())
+            named_by = search.variable + ": ";
+    }
+    if (Status refused = refuse_output_over_input({out, encode->frames_file}, {player_path});
+        !refused)
+        return refused.error();
+    Expected<Branding> branding = parse_branding(args, out);
+    if (!branding)
+        return branding.error();
+    // An error about the template says which variable named it, if one did.
+    auto about_template = [&](const Error &error) {
+        Error named = naming(error, player_path);
+        named.file = named_by + named.file;
+        return named;
     };
-    options.insert(options.end(), encoder_options().begin(), encoder_options().end());
-    for (const Arguments::Option &option : branding_options())
-        options.push_back(option);
-    Arguments args(
+    Expected<std::vector<uint8_t>> player = read_whole_file(player_path);
+    if (!player)
+        return about_template(player.error());
+    if (Expected<StartupInfo> block = find_startup_block(*player); !block)
+        return about_template(block.error());
+    player = brand_program(*player, *branding);
+    if (!player)
+        return about_template(player.error());
+
+    Expected<EncodedMovie> encoded = run_encoder(args, *encode, player->size());
+    if (!encoded)
+        return encoded.error();
+    const std::vector<uint8_t> movie = encoded->movie.bytes();
+    if (Status written =
+            write_program(out, *player, player_path, movie, "the encoded movie", *title);
+        !written) {
+        if (!encode->frames_file.empty())
+            std::remove(encode->frames_file.c_str());
+        return written.error();
+    }
+    print_encode_summary(args, out, encoded->stats);
+    return 0;
+}
+
+} // namespace
+
+const CommandSpec &make_command() {
+    static const CommandSpec spec = {
         "make",
+        "encode and pack in one step: a self-playing program",
         "INPUT... -o OUT [--title TEXT] [--player PATH] [--icon FILE] [--version-info TEXT] "
         "[encode options]",
         "Makes a self-playing program from video, images and sound in one step: encodes\n"
@@ -108,73 +169,17 @@ int command_make(const std::vector<std::string> &argv) {
         "  the build tree kmov was built in: ../app/kmovsp from kmov's folder (for .exe\n"
         "  ../../windows/app/kmovsp.exe, for .html ../../web/app/kmovsp.html: the\n"
         "  windows or web preset's build beside it)",
-        options);
-    if (!args.parse(argv))
-        return report("make", {args.error(), 2});
-    if (args.help()) {
-        std::fputs(args.help_text().c_str(), stdout);
-        return 0;
-    }
-    const std::string out = args.value("o");
-    if (out.empty())
-        return report("make", {"no output: give -o OUT", 2});
-    if (args.positional().empty())
-        return report("make", {"no input (see kmov make --help)", 2});
-    Expected<EncodeOptions> encode = parse_encode_options(args);
-    if (!encode)
-        return report("make", encode.error());
-    Expected<std::string> title = program_title(args, out);
-    if (!title)
-        return report("make", title.error());
-
-    // The template is read and checked before the encode, which may take
-    // minutes.
-    std::string player_path = args.value("player");
-    std::string named_by; // "KMOV_PLAYER: " when the environment named it
-    if (!args.has("player")) {
-        PlayerSearch search = find_player_template(out);
-        if (search.found.empty()) {
-            std::string tried;
-            for (const std::string &place : search.tried)
-                tried += (tried.empty() ? "" : ", ") + place;
-            return report("make", {"no player template for " + out + " (tried " + tried +
-                                   "): build the player (the " +
-                                   (player_kind(out) == PlayerKind::windows ? "windows"
-                                    : player_kind(out) == PlayerKind::web   ? "web"
-                                                                            : "native") +
-                                   " preset) or give --player PATH"});
-        }
-        player_path = search.found;
-        if (!search.variable.empty())
-            named_by = search.variable + ": ";
-    }
-    if (std::optional<Error> error =
-            refuse_output_over_input({out, encode->frames_file}, {player_path}))
-        return report("make", *error);
-    Expected<Branding> branding = parse_branding(args, out);
-    if (!branding)
-        return report("make", branding.error());
-    Expected<std::vector<uint8_t>> player = read_whole_file(player_path);
-    if (!player)
-        return report("make", {named_by + player.error().message});
-    if (Expected<StartupInfo> block = find_startup_block(*player); !block)
-        return report("make", {named_by + player_path + ": " + block.error().message});
-    player = brand_program(*player, *branding);
-    if (!player)
-        return report("make", {named_by + player_path + ": " + player.error().message});
-
-    Expected<EncodedMovie> encoded = run_encoder(args, *encode, player->size());
-    if (!encoded)
-        return report("make", encoded.error());
-    const std::vector<uint8_t> movie = encoded->movie.bytes();
-    if (std::optional<Error> error =
-            write_program(out, *player, player_path, movie, "the encoded movie", *title)) {
-        if (!encode->frames_file.empty())
-            std::remove(encode->frames_file.c_str());
-        return report("make", *error);
-    }
-    print_encode_summary(args, out, encoded->stats);
-    return 0;
+        joined(joined({text_option("o", "OUT",
+                                   "the program to write (a name ending in .exe: the Windows "
+                                   "player, .html: the web page)"),
+                       title_option(),
+                       text_option("player", "PATH", "the player template (default: see above)")},
+                      encoder_options()),
+               branding_options()),
+        joined({required_check("o", "no output: give -o OUT")}, encoder_checks("make")),
+        run_make,
+    };
+    return spec;
 }
 
 } // namespace kmov

@@ -1,10 +1,10 @@
 // kmov pack, kmov verify, kmov checksum: making and checking self-playing
 // programs.
-#include "cli.h"
 #include "commands.h"
 #include "movie_input.h"
 #include "pack_command.h"
 #include "packer.h"
+#include "player_harness.h"
 #include "web_page.h"
 
 #include <cstdio>
@@ -12,63 +12,17 @@
 
 namespace kmov {
 
-namespace {
-
-// Parses the command line; returns an exit code to end with, or -1 to go on.
-int parse(Arguments &args, const std::vector<std::string> &argv, size_t positional,
-          const char *name) {
-    if (!args.parse(argv))
-        return report(name, {args.error(), 2});
-    if (args.help()) {
-        std::fputs(args.help_text().c_str(), stdout);
-        return 0;
-    }
-    if (args.positional().size() != positional)
-        return report(name,
-                      {std::string("wrong number of arguments (see kmov ") + name + " --help)", 2});
-    return -1;
+Option title_option() {
+    return text_option("title", "TEXT", "window title in UTF-8 (default: OUT's name)");
 }
 
-// Well-formed UTF-8: no stray or cut-off sequences, nothing overlong, no
-// surrogates, nothing above U+10FFFF.
-bool is_utf8(const std::string &text) {
-    for (size_t i = 0; i < text.size();) {
-        unsigned char b = static_cast<unsigned char>(text[i]);
-        size_t length = b < 0x80                 ? 1
-                        : b >= 0xC2 && b <= 0xDF ? 2
-                        : b >= 0xE0 && b <= 0xEF ? 3
-                        : b >= 0xF0 && b <= 0xF4 ? 4
-                                                 : 0;
-        if (length == 0 || text.size() - i < length)
-            return false;
-        uint32_t c = length == 1 ? b : b & (0x7F >> length);
-        for (size_t k = 1; k < length; k++) {
-            unsigned char next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (next & 0x3F);
-        }
-        static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (c < least[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
-} // namespace
-
-Arguments::Option title_option() {
-    return {"title", true, "window title in UTF-8 (default: OUT's name)", "TEXT"};
-}
-
-std::vector<Arguments::Option> branding_options() {
-    return {{"icon", true,
-             "the program's icon: a PNG, ICO or any picture FFmpeg reads, at least 32x32", "FILE"},
-            {"version-info", true,
-             "the Windows program's version resource: "
-             "\"Company=..;Product=..;Version=1.2.3;Copyright=..;Description=..\"",
-             "TEXT"}};
+std::vector<Option> branding_options() {
+    return {text_option("icon", "FILE",
+                        "the program's icon: a PNG, ICO or any picture FFmpeg reads, at least "
+                        "32x32"),
+            text_option("version-info", "TEXT",
+                        "the Windows program's version resource: "
+                        "\"Company=..;Product=..;Version=1.2.3;Copyright=..;Description=..\"")};
 }
 
 Expected<Branding> parse_branding(const Arguments &args, const std::string &out) {
@@ -107,75 +61,53 @@ Expected<std::string> program_title(const Arguments &args, const std::string &ou
     return stored;
 }
 
-std::optional<Error> write_program(const std::string &out, std::span<const uint8_t> player,
-                                   const std::string &player_name, std::span<const uint8_t> movie,
-                                   const std::string &movie_name, const std::string &title) {
-    Expected<std::vector<uint8_t>> packed = pack_movie(player, movie, title);
-    if (!packed) {
-        Error error = packed.error();
-        error.message =
-            (error.message.find("movie") != std::string::npos ? movie_name : player_name) + ": " +
-            error.message;
-        return error;
-    }
+Status write_program(const std::string &out, std::span<const uint8_t> player,
+                     const std::string &player_name, std::span<const uint8_t> movie,
+                     const std::string &movie_name, const std::string &title) {
+    Expected<std::vector<uint8_t>> packed =
+        pack_movie(player, movie, title, {.program = player_name, .movie = movie_name});
+    if (!packed)
+        return packed.error();
     // A web page is a document, not a program to run.
-    if (std::string error = write_file_atomically(out, *packed, !is_web_page(player));
-        !error.empty())
-        return Error{error};
-    return std::nullopt;
+    return write_file_atomically(out, *packed, !is_web_page(player));
 }
 
-int command_pack(const std::vector<std::string> &argv) {
-    std::vector<Arguments::Option> options = {{"o", true, "the program to write", "OUT"},
-                                              {"output", true, "same as -o", "OUT"},
-                                              title_option()};
-    for (const Arguments::Option &option : branding_options())
-        options.push_back(option);
-    Arguments args("pack", "PLAYER MOVIE -o OUT [--title TEXT] [--icon FILE] [--version-info TEXT]",
-                   "Makes a self-playing program: copies the player template PLAYER (kmovsp,\n"
-                   "kmovsp.exe or the web page kmovsp.html, or a packed program, whose movie is\n"
-                   "replaced), appends MOVIE and writes the movie's offset, checksum and the\n"
-                   "window title into its startup block. --icon replaces the icon of either\n"
-                   "program; --version-info the Windows program's version resource (its\n"
-                   "Description defaults to the title).",
-                   options);
-    if (int code = parse(args, argv, 2, "pack"); code >= 0)
-        return code;
-    std::string out = args.value("o", args.value("output"));
-    if (out.empty())
-        return report("pack", {"needs -o OUT", 2});
+namespace {
+
+Expected<int> run_pack(const Arguments &args) {
+    const std::string out = args.value("o");
     Expected<std::string> title = program_title(args, out);
     if (!title)
-        return report("pack", title.error());
-
-    if (std::optional<Error> error = refuse_output_over_input({out}, args.positional()))
-        return report("pack", *error);
+        return title.error();
+    if (Status refused = refuse_output_over_input({out}, args.positional()); !refused)
+        return refused.error();
     Expected<Branding> branding = parse_branding(args, out);
     if (!branding)
-        return report("pack", branding.error());
-    Expected<std::vector<uint8_t>> player = read_whole_file(args.positional()[0]);
+        return branding.error();
+    const std::string &player_path = args.positional()[0];
+    Expected<std::vector<uint8_t>> player = read_whole_file(player_path);
     if (!player)
-        return report("pack", player.error());
+        return player.error();
     player = brand_program(*player, *branding);
     if (!player)
-        return report("pack", {args.positional()[0] + ": " + player.error().message});
-    Expected<std::vector<uint8_t>> movie = read_whole_file(args.positional()[1]);
+        return naming(player.error(), player_path);
+    const std::string &movie_path = args.positional()[1];
+    Expected<std::vector<uint8_t>> movie = read_whole_file(movie_path);
     if (!movie)
-        return report("pack", movie.error());
+        return movie.error();
     // A movie cut short or one the player refuses would make a program that
     // fails or stops early: refused here, with what is wrong. A packed
     // program gives the movie inside it, up to its "end " record.
     report_player_errors("pack");
-    const std::string &movie_path = args.positional()[1];
     if (Expected<MovieLocation> location = locate_movie(movie_path, std::nullopt); location) {
         Expected<MovieSummary> summary = inspect_movie(*location, true);
         if (summary && !summary->damage.empty())
-            return report("pack", {movie_path + ": a damaged movie: " + summary->damage +
-                                   " (see kmov info)"});
+            return file_error(movie_path,
+                              "a damaged movie: " + summary->damage + " (see kmov info)");
         if (summary && location->packed) {
             if (location->integrity && !location->integrity->matches())
-                return report("pack", {movie_path + ": a packed program whose movie fails its "
-                                                    "checksum (see kmov verify)"});
+                return file_error(movie_path, "a packed program whose movie fails its checksum "
+                                              "(see kmov verify)");
             std::fprintf(stderr, "kmov pack: %s is a packed program: packing the movie inside it\n",
                          movie_path.c_str());
             if (summary->end_offset > location->offset)
@@ -183,41 +115,34 @@ int command_pack(const std::vector<std::string> &argv) {
             movie->erase(movie->begin(), movie->begin() + location->offset);
         }
     }
-    if (std::optional<Error> error =
-            write_program(out, *player, args.positional()[0], *movie, args.positional()[1], *title))
-        return report("pack", *error);
+    if (Status written = write_program(out, *player, player_path, *movie, movie_path, *title);
+        !written)
+        return written.error();
     return 0;
 }
 
-int command_verify(const std::vector<std::string> &argv) {
-    Arguments args("verify", "EXE",
-                   "Checks a self-playing program as the player does at start: the appended\n"
-                   "movie against the checksum in its startup block, and the movie's header.\n"
-                   "Exits 0 when it would play, else 1 with the player's message and what is\n"
-                   "wrong in plain words.",
-                   {});
-    if (int code = parse(args, argv, 1, "verify"); code >= 0)
-        return code;
+Expected<int> run_verify(const Arguments &args) {
     const std::string &path = args.positional()[0];
     Expected<std::vector<uint8_t>> program = read_whole_file(path);
     if (!program) {
         // The player cannot read itself either, and says what it says to a
         // wrong checksum.
         std::fprintf(stderr, "%s\n", VERIFY_CHECKSUM_MESSAGE);
-        return report("verify", {"cannot read " + program.error().message});
+        return Error{"cannot read " + program.error().text()};
     }
-    Expected<StartupInfo> verified = verify_program(*program);
+    VerifyFailure failure;
+    Expected<StartupInfo> verified = verify_program(*program, &failure);
     if (verified)
         return 0;
     // What the player would show, in its own words, then what is wrong in
     // plain words; anything else is not a program made by kmov pack.
     const std::string &message = verified.error().message;
-    if (message == VERIFY_NOT_A_MOVIE) {
+    if (failure == VerifyFailure::no_movie) {
         std::fprintf(stderr, "%s: %s\n", path.c_str(), message.c_str());
         return 1;
     }
-    if (message != VERIFY_CHECKSUM_MESSAGE)
-        return report("verify", {path + ": " + message});
+    if (failure == VerifyFailure::no_template)
+        return naming(verified.error(), path);
     std::fprintf(stderr, "%s\n", message.c_str());
     Expected<StartupInfo> startup = find_startup_block(*program);
     // A web page's player checks the movie inside it as its whole file.
@@ -229,7 +154,7 @@ int command_verify(const std::vector<std::string> &argv) {
     std::snprintf(sums, sizeof sums,
                   "the movie's checksum is %08x, but the startup block says %08x", check.computed,
                   check.stored);
-    std::string reason = path + ": " + sums;
+    std::string reason = sums;
     const uint32_t offset = startup->block.movie_offset;
     if (offset >= program->size()) {
         reason += "; the file ends at byte " + std::to_string(program->size()) +
@@ -245,32 +170,73 @@ int command_verify(const std::vector<std::string> &argv) {
         else
             reason += " (changed after it was packed)";
     }
-    return report("verify", {reason});
+    return file_error(path, reason);
 }
 
-int command_checksum(const std::vector<std::string> &argv) {
-    Arguments args("checksum", "FILE [--offset N]",
-                   "Prints the movie checksum of FILE from offset N (default 0) to its end as 8\n"
-                   "lower-case hex digits: the sum of its whole 4-byte little-endian words,\n"
-                   "each step rotating the sum left by one bit.",
-                   {{"offset", true, "where to start, in bytes", "N"}});
-    if (int code = parse(args, argv, 1, "checksum"); code >= 0)
-        return code;
-    uint64_t offset = 0;
-    if (args.has("offset")) {
-        std::optional<uint64_t> value = parse_unsigned(args.value("offset"));
-        if (!value)
-            return report("checksum", {"--offset takes a whole number of bytes", 2});
-        offset = *value;
-    }
+Expected<int> run_checksum(const Arguments &args) {
+    const uint64_t offset = args.whole("offset");
     Expected<std::vector<uint8_t>> bytes = read_whole_file(args.positional()[0]);
     if (!bytes)
-        return report("checksum", bytes.error());
+        return bytes.error();
     uint32_t sum = 0;
     if (offset < bytes->size())
         sum = movie_checksum(std::span<const uint8_t>(*bytes).subspan(offset));
     std::printf("%08x\n", sum);
     return 0;
+}
+
+} // namespace
+
+const CommandSpec &pack_command() {
+    static const CommandSpec spec = {
+        "pack",
+        "append a movie to a player template: a self-playing program",
+        "PLAYER MOVIE -o OUT [--title TEXT] [--icon FILE] [--version-info TEXT]",
+        "Makes a self-playing program: copies the player template PLAYER (kmovsp,\n"
+        "kmovsp.exe or the web page kmovsp.html, or a packed program, whose movie is\n"
+        "replaced), appends MOVIE and writes the movie's offset, checksum and the\n"
+        "window title into its startup block. --icon replaces the icon of either\n"
+        "program; --version-info the Windows program's version resource (its\n"
+        "Description defaults to the title).",
+        joined({text_option("o", "OUT", "the program to write"),
+                alias_option("output", "o", "OUT", "same as -o"), title_option()},
+               branding_options()),
+        {positionals_check(2, 2, "wrong number of arguments (see kmov pack --help)"),
+         required_check("o", "needs -o OUT")},
+        run_pack,
+    };
+    return spec;
+}
+
+const CommandSpec &verify_command() {
+    static const CommandSpec spec = {
+        "verify",
+        "check a self-playing program as the player does",
+        "EXE",
+        "Checks a self-playing program as the player does at start: the appended\n"
+        "movie against the checksum in its startup block, and the movie's header.\n"
+        "Exits 0 when it would play, else 1 with the player's message and what is\n"
+        "wrong in plain words.",
+        {},
+        {positionals_check(1, 1, "wrong number of arguments (see kmov verify --help)")},
+        run_verify,
+    };
+    return spec;
+}
+
+const CommandSpec &checksum_command() {
+    static const CommandSpec spec = {
+        "checksum",
+        "print the movie checksum of a file",
+        "FILE [--offset N]",
+        "Prints the movie checksum of FILE from offset N (default 0) to its end as 8\n"
+        "lower-case hex digits: the sum of its whole 4-byte little-endian words,\n"
+        "each step rotating the sum left by one bit.",
+        {offset_option("where to start, in bytes")},
+        {positionals_check(1, 1, "wrong number of arguments (see kmov checksum --help)")},
+        run_checksum,
+    };
+    return spec;
 }
 
 } // namespace kmov

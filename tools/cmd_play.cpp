@@ -1,11 +1,11 @@
 // kmov play FILE [--scale N] [--player PATH]: plays a movie, or the movie
 // of a packed program, in a window of the Linux player itself (its pump,
 // window, clicks and sound), packed for the moment into a temporary program.
-#include "cli.h"
 #include "commands.h"
 #include "movie_input.h"
 #include "pack_command.h"
 #include "packer.h"
+#include "player_harness.h"
 
 #include <cerrno>
 #include <csignal>
@@ -20,8 +20,6 @@
 namespace kmov {
 
 namespace {
-
-enum { MAX_SCALE = 8 }; // as the Linux player's window takes it
 
 // Writes `program` to a new private file in the temporary folder; returns
 // its path, or an error.
@@ -81,64 +79,35 @@ int run_program(const std::string &path, int scale) {
     return code;
 }
 
-} // namespace
-
-int command_play(const std::vector<std::string> &argv) {
-    Arguments args(
-        "play", "FILE [--scale N] [--player PATH]",
-        "Plays a movie, or the movie of a packed program, in the Linux player's own\n"
-        "window: a left click pauses, resumes or replays; closing the window ends it.\n"
-        "Exits with the player's code (0 after closing, 1 after its error box).\n"
-        "Needs a display (DISPLAY or WAYLAND_DISPLAY).",
-        {{"scale", true, "show each pixel as N x N (1 to 8, default 1)", "N"},
-         {"player", true, "the Linux player template (default: as kmov make finds it)", "PATH"}});
-    if (!args.parse(argv))
-        return report("play", {args.error(), 2});
-    if (args.help()) {
-        std::fputs(args.help_text().c_str(), stdout);
-        return 0;
-    }
-    if (args.positional().size() != 1)
-        return report("play", {"wrong number of arguments (see kmov play --help)", 2});
-    int scale = 1;
-    if (args.has("scale")) {
-        std::optional<uint64_t> value = parse_unsigned(args.value("scale"));
-        if (!value || *value < 1 || *value > MAX_SCALE)
-            return report("play", {"--scale takes a whole number from 1 to 8", 2});
-        scale = static_cast<int>(*value);
-    }
+Expected<int> run_play(const Arguments &args) {
+    const int scale = static_cast<int>(args.whole("scale"));
     const char *display = std::getenv("DISPLAY");
     const char *wayland = std::getenv("WAYLAND_DISPLAY");
     if ((display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0'))
-        return report("play", {"no display to play on (neither DISPLAY nor WAYLAND_DISPLAY is "
-                               "set); kmov frames and kmov audio extract without one"});
+        return Error{"no display to play on (neither DISPLAY nor WAYLAND_DISPLAY is set); kmov "
+                     "frames and kmov audio extract without one"};
 
     // The movie: the file itself, or the one inside a packed program, whole
     // and undamaged (as kmov pack takes it).
     const std::string &path = args.positional()[0];
     Expected<std::vector<uint8_t>> movie = read_whole_file(path);
     if (!movie)
-        return report("play", movie.error());
+        return movie.error();
     std::string title = std::filesystem::path(path).stem().string();
-    report_player_errors("play");
-    Expected<MovieLocation> location = locate_movie(path, std::nullopt);
-    if (!location)
-        return report("play", location.error());
-    Expected<MovieSummary> summary = inspect_movie(*location, true);
-    if (!summary)
-        return report("play", summary.error());
-    if (!summary->damage.empty())
-        return report("play",
-                      {path + ": a damaged movie: " + summary->damage + " (see kmov info)"});
-    if (location->packed) {
-        if (location->integrity && !location->integrity->matches())
-            return report("play", {path + ": a packed program whose movie fails its checksum "
-                                          "(see kmov verify)"});
+    Expected<MovieSource> source = open_movie("play", path, std::nullopt, true, Damaged::refuse);
+    if (!source)
+        return source.error();
+    const MovieLocation &location = source->location;
+    const MovieSummary &summary = source->summary;
+    if (location.packed) {
+        if (location.integrity && !location.integrity->matches())
+            return file_error(path, "a packed program whose movie fails its checksum (see kmov "
+                                    "verify)");
         if (Expected<StartupInfo> startup = find_startup_block(*movie); startup)
             title = cp932_to_utf8(startup->block.window_title);
-        if (summary->end_offset > location->offset)
-            movie->erase(movie->begin() + summary->end_offset, movie->end());
-        movie->erase(movie->begin(), movie->begin() + location->offset);
+        if (summary.end_offset > location.offset)
+            movie->erase(movie->begin() + summary.end_offset, movie->end());
+        movie->erase(movie->begin(), movie->begin() + location.offset);
     }
     std::optional<std::string> title_cp932 = utf8_to_cp932(title);
     if (!title_cp932 || title_cp932->size() >= STARTUP_TITLE_SIZE)
@@ -148,22 +117,45 @@ int command_play(const std::vector<std::string> &argv) {
     if (!args.has("player")) {
         PlayerSearch search = find_player_template("play");
         if (search.found.empty())
-            return report("play", {"no Linux player template (see kmov make --help): build the "
-                                   "native preset or give --player PATH"});
+            return Error{"no Linux player template (see kmov make --help): build the native "
+                         "preset or give --player PATH"};
         player_path = search.found;
     }
     Expected<std::vector<uint8_t>> player = read_whole_file(player_path);
     if (!player)
-        return report("play", player.error());
-    Expected<std::vector<uint8_t>> program = pack_movie(*player, *movie, *title_cp932);
+        return player.error();
+    Expected<std::vector<uint8_t>> program =
+        pack_movie(*player, *movie, *title_cp932, {.program = player_path, .movie = path});
     if (!program)
-        return report("play", {player_path + ": " + program.error().message});
+        return program.error();
     Expected<std::string> temporary = write_temporary_program(*program);
     if (!temporary)
-        return report("play", temporary.error());
+        return temporary.error();
     int code = run_program(*temporary, scale);
     unlink(temporary->c_str());
     return code;
+}
+
+} // namespace
+
+const CommandSpec &play_command() {
+    static const CommandSpec spec = {
+        "play",
+        "play a movie or a packed program in the Linux player's window",
+        "FILE [--scale N] [--player PATH]",
+        "Plays a movie, or the movie of a packed program, in the Linux player's own\n"
+        "window: a left click pauses, resumes or replays; closing the window ends it.\n"
+        "Exits with the player's code (0 after closing, 1 after its error box).\n"
+        "Needs a display (DISPLAY or WAYLAND_DISPLAY).",
+        // 8: the largest scale the Linux player's window takes.
+        {whole_option("scale", "N", "show each pixel as N x N (1 to 8, default 1)", 1, 8,
+                      "a whole number from 1 to 8", "1"),
+         text_option("player", "PATH",
+                     "the Linux player template (default: as kmov make finds it)")},
+        {positionals_check(1, 1, "wrong number of arguments (see kmov play --help)")},
+        run_play,
+    };
+    return spec;
 }
 
 } // namespace kmov

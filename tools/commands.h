@@ -1,33 +1,27 @@
-// The kmov commands. Each takes the arguments after its name and returns
-// the process exit code.
+// The kmov commands, each a declaration and a run (see cli.h).
 #ifndef KMOV_TOOLS_COMMANDS_H
 #define KMOV_TOOLS_COMMANDS_H
 
-#include <string>
+#include "cli.h"
+
 #include <vector>
 
 namespace kmov {
 
-struct Command {
-    const char *name;
-    const char *summary;
-    int (*run)(const std::vector<std::string> &args);
-};
-
-int command_info(const std::vector<std::string> &args);
-int command_encode(const std::vector<std::string> &args);
-int command_pack(const std::vector<std::string> &args);
-int command_make(const std::vector<std::string> &args);
-int command_verify(const std::vector<std::string> &args);
-int command_checksum(const std::vector<std::string> &args);
-int command_frames(const std::vector<std::string> &args);
-int command_audio(const std::vector<std::string> &args);
-int command_play(const std::vector<std::string> &args);
-int command_export(const std::vector<std::string> &args);
-int command_demo(const std::vector<std::string> &args);
+const CommandSpec &info_command();
+const CommandSpec &encode_command();
+const CommandSpec &pack_command();
+const CommandSpec &make_command();
+const CommandSpec &verify_command();
+const CommandSpec &checksum_command();
+const CommandSpec &frames_command();
+const CommandSpec &audio_command();
+const CommandSpec &play_command();
+const CommandSpec &export_command();
+const CommandSpec &demo_command();
 
 // Every command, in the order `kmov --help` lists them.
-const std::vector<Command> &commands();
+const std::vector<const CommandSpec *> &commands();
 
 } // namespace kmov
 

@@ -12,11 +12,17 @@
 
 namespace kmov {
 
-// Every encoder option (all but -o, whose meaning is the command's).
-const std::vector<Arguments::Option> &encoder_options();
+// Every encoder option (all but -o, whose meaning is the command's), each
+// with its type and range.
+const std::vector<Option> &encoder_options();
 
-// The EncodeOptions that the parsed arguments ask for; the positional
-// arguments are the inputs. Errors have exit code 2.
+// What the encoder's command line must follow: an input at least, and
+// options that exclude each other. `command` is named in the messages.
+std::vector<Check> encoder_checks(const std::string &command);
+
+// The EncodeOptions that the checked arguments ask for; the positional
+// arguments are the inputs. Errors are usage errors: a --crop or --stretch
+// without a box, or an output that is one of the inputs.
 Expected<EncodeOptions> parse_encode_options(const Arguments &args);
 
 // Runs the encoder, with the progress bar on stderr when it is a terminal

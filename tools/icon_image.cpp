@@ -50,12 +50,12 @@ Expected<RgbaImage> icon_read_picture(const std::string &path) {
     int status = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
     if (status < 0) {
         if (status == AVERROR(ENOENT))
-            return Error{path + ": no such file"};
-        return Error{path + ": not a picture that can be read (" + av_error_text(status) + ")"};
+            return file_error(path, "no such file");
+        return file_error(path, "not a picture that can be read (" + av_error_text(status) + ")");
     }
     FormatPtr format(opened);
     if ((status = avformat_find_stream_info(opened, nullptr)) < 0)
-        return Error{path + ": not a picture that can be read (" + av_error_text(status) + ")"};
+        return file_error(path, "not a picture that can be read (" + av_error_text(status) + ")");
 
     // Every picture stream gets a decoder and gives its first frame.
     std::vector<CodecPtr> decoders(opened->nb_streams);
@@ -77,7 +77,7 @@ Expected<RgbaImage> icon_read_picture(const std::string &path) {
         open_streams++;
     }
     if (open_streams == 0)
-        return Error{path + ": holds no picture that can be read"};
+        return file_error(path, "holds no picture that can be read");
 
     RgbaImage best;
     PacketPtr packet(av_packet_alloc());
@@ -134,14 +134,15 @@ Expected<RgbaImage> icon_read_picture(const std::string &path) {
 
     if (best.width == 0) {
         if (!too_large.empty())
-            return Error{path + ": the picture is " + too_large + " pixels; at most " +
-                         std::to_string(ICON_MAX_PICTURE) + " on a side"};
-        return Error{path + ": not a picture that can be read (it does not decode)"};
+            return file_error(path, "the picture is " + too_large + " pixels; at most " +
+                                        std::to_string(ICON_MAX_PICTURE) + " on a side");
+        return file_error(path, "not a picture that can be read (it does not decode)");
     }
     if (best.width < ICON_MIN_PICTURE || best.height < ICON_MIN_PICTURE)
-        return Error{path + ": the picture is " + std::to_string(best.width) + "x" +
-                     std::to_string(best.height) + " pixels; an icon needs at least " +
-                     std::to_string(ICON_MIN_PICTURE) + "x" + std::to_string(ICON_MIN_PICTURE)};
+        return file_error(
+            path, "the picture is " + std::to_string(best.width) + "x" +
+                      std::to_string(best.height) + " pixels; an icon needs at least " +
+                      std::to_string(ICON_MIN_PICTURE) + "x" + std::to_string(ICON_MIN_PICTURE));
     return best;
 }
 

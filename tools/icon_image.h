@@ -4,7 +4,7 @@
 #ifndef KMOV_TOOLS_ICON_IMAGE_H
 #define KMOV_TOOLS_ICON_IMAGE_H
 
-#include "cli.h"
+#include "error.h"
 #include "pe_resources.h"
 
 #include <cstdint>

@@ -108,8 +108,8 @@ class FfmpegExport : public MediaExport {
         note_unfinished(temporary_, false);
     }
 
-    std::optional<Error> setup(const std::string &path, const FormatInfo &info, int width,
-                               int height, double fps, int sample_rate) {
+    Status setup(const std::string &path, const FormatInfo &info, int width, int height, double fps,
+                 int sample_rate) {
         av_log_set_level(AV_LOG_QUIET);
         out_ = path;
         info_ = &info;
@@ -121,69 +121,69 @@ class FfmpegExport : public MediaExport {
         if (avformat_alloc_output_context2(&format_, nullptr, info.muxer, temporary_.c_str()) < 0)
             return Error{"cannot make a " + std::string(info.format.extension) + " file"};
         if (info.video_codec != nullptr) {
-            if (auto error = open_video(info, fps))
-                return error;
+            if (Status done = open_video(info, fps); !done)
+                return done;
         }
         if (info.audio_codec != nullptr && sample_rate > 0) {
-            if (auto error = open_audio(info, sample_rate))
-                return error;
+            if (Status done = open_audio(info, sample_rate); !done)
+                return done;
         }
         int status = avio_open(&format_->pb, temporary_.c_str(), AVIO_FLAG_WRITE);
         if (status < 0)
-            return Error{path + ": cannot write (" + av_error_text(status) + ")"};
+            return file_error(path, "cannot write (" + av_error_text(status) + ")");
         status = avformat_write_header(format_, nullptr);
         if (status < 0)
-            return Error{path + ": cannot start the file (" + av_error_text(status) + ")"};
-        return std::nullopt;
+            return file_error(path, "cannot start the file (" + av_error_text(status) + ")");
+        return {};
     }
 
-    std::optional<Error> add_frame(uint32_t time_ms, const uint8_t *pixels,
-                                   const std::array<Rgb, 256> &colours) override {
+    Status add_frame(uint32_t time_ms, const uint8_t *pixels,
+                     const std::array<Rgb, 256> &colours) override {
         if (video_ == nullptr)
-            return std::nullopt;
+            return {};
         if (has_pending_) {
-            if (auto error = encode_frame(pending_time_, time_ms - pending_time_))
-                return error;
+            if (Status done = encode_frame(pending_time_, time_ms - pending_time_); !done)
+                return done;
         }
         pending_.assign(pixels, pixels + size_t(width_) * height_);
         pending_colours_ = colours;
         pending_time_ = time_ms;
         has_pending_ = true;
-        return std::nullopt;
+        return {};
     }
 
     void add_sound(const int16_t *samples, size_t count) override {
         sound_.insert(sound_.end(), samples, samples + count);
     }
 
-    std::optional<Error> finish(uint32_t end_ms) override {
+    Status finish(uint32_t end_ms) override {
         if (video_ != nullptr) {
             if (has_pending_) {
                 uint32_t last = end_ms > pending_time_ ? end_ms - pending_time_ : 1;
-                if (auto error = encode_frame(pending_time_, last))
-                    return error;
+                if (Status done = encode_frame(pending_time_, last); !done)
+                    return done;
             }
-            if (auto error = drain(video_, video_stream_, nullptr))
-                return error;
+            if (Status done = drain(video_, video_stream_, nullptr); !done)
+                return done;
         }
         if (audio_ != nullptr) {
-            if (auto error = encode_sound())
-                return error;
+            if (Status done = encode_sound(); !done)
+                return done;
         }
         int status = av_write_trailer(format_);
         if (status < 0)
-            return Error{out_ + ": cannot finish the file (" + av_error_text(status) + ")"};
+            return file_error(out_, "cannot finish the file (" + av_error_text(status) + ")");
         avio_closep(&format_->pb);
         std::error_code code;
         std::filesystem::rename(temporary_, out_, code);
         if (code)
-            return Error{out_ + ": " + code.message()};
+            return file_error(out_, code.message());
         finished_ = true;
-        return std::nullopt;
+        return {};
     }
 
   private:
-    std::optional<Error> open_video(const FormatInfo &info, double fps) {
+    Status open_video(const FormatInfo &info, double fps) {
         const AVCodec *codec = avcodec_find_encoder_by_name(info.video_codec);
         if (codec == nullptr)
             return Error{std::string("this FFmpeg has no ") + info.video_codec + " encoder"};
@@ -229,10 +229,10 @@ class FfmpegExport : public MediaExport {
             if (scale_ == nullptr)
                 return Error{"cannot convert the pictures"};
         }
-        return std::nullopt;
+        return {};
     }
 
-    std::optional<Error> open_audio(const FormatInfo &info, int sample_rate) {
+    Status open_audio(const FormatInfo &info, int sample_rate) {
         const AVCodec *codec = avcodec_find_encoder_by_name(info.audio_codec);
         if (codec == nullptr)
             return Error{std::string("this FFmpeg has no ") + info.audio_codec + " encoder"};
@@ -268,11 +268,11 @@ class FfmpegExport : public MediaExport {
         avcodec_parameters_from_context(audio_stream_->codecpar, audio_);
         audio_stream_->time_base = audio_->time_base;
         input_rate_ = sample_rate;
-        return std::nullopt;
+        return {};
     }
 
     // The pending frame, shown at `time_ms` for `duration_ms`.
-    std::optional<Error> encode_frame(uint32_t time_ms, uint32_t duration_ms) {
+    Status encode_frame(uint32_t time_ms, uint32_t duration_ms) {
         AVFrame *frame = av_frame_alloc();
         frame->format = video_->pix_fmt;
         frame->width = video_->width;
@@ -313,13 +313,13 @@ class FfmpegExport : public MediaExport {
         frame_duration_ =
             std::max<int64_t>(1, av_rescale_q(duration_ms, {1, 1000}, video_->time_base));
         frame->pkt_duration = frame_duration_;
-        std::optional<Error> error = drain(video_, video_stream_, frame);
+        Status drained = drain(video_, video_stream_, frame);
         av_frame_free(&frame);
-        return error;
+        return drained;
     }
 
     // Sends `frame` (null: the end) and writes every packet that comes out.
-    std::optional<Error> drain(AVCodecContext *codec, AVStream *stream, AVFrame *frame) {
+    Status drain(AVCodecContext *codec, AVStream *stream, AVFrame *frame) {
         int status = avcodec_send_frame(codec, frame);
         if (status < 0)
             return Error{"cannot encode (" + av_error_text(status) + ")"};
@@ -330,14 +330,14 @@ class FfmpegExport : public MediaExport {
             packet_->stream_index = stream->index;
             status = av_interleaved_write_frame(format_, packet_);
             if (status < 0)
-                return Error{out_ + ": cannot write (" + av_error_text(status) + ")"};
+                return file_error(out_, "cannot write (" + av_error_text(status) + ")");
         }
         if (status != AVERROR(EAGAIN) && status != AVERROR_EOF)
             return Error{"cannot encode (" + av_error_text(status) + ")"};
-        return std::nullopt;
+        return {};
     }
 
-    std::optional<Error> encode_sound() {
+    Status encode_sound() {
         // The whole sound in the encoder's format and rate, then in frames.
         SwrContext *resample = nullptr;
         AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
@@ -382,10 +382,10 @@ class FfmpegExport : public MediaExport {
             std::copy_n(converted.data() + at * bytes, size_t(frame->nb_samples) * bytes,
                         frame->data[0]);
             frame->pts = int64_t(at);
-            std::optional<Error> error = drain(audio_, audio_stream_, frame);
+            Status drained = drain(audio_, audio_stream_, frame);
             av_frame_free(&frame);
-            if (error)
-                return error;
+            if (!drained)
+                return drained;
         }
         return drain(audio_, audio_stream_, nullptr);
     }
@@ -414,7 +414,7 @@ Expected<ExportFormat> export_format(const std::string &path) {
     std::string names;
     for (const FormatInfo &info : FORMATS)
         names += (names.empty() ? "" : ", ") + std::string(".") + info.format.extension;
-    return Error{path + ": the name says no format kmov exports (" + names + ")", 2};
+    return Error{"the name says no format kmov exports (" + names + ")", ErrorClass::usage, path};
 }
 
 Expected<std::unique_ptr<MediaExport>> MediaExport::open(const std::string &path, int width,
@@ -423,8 +423,8 @@ Expected<std::unique_ptr<MediaExport>> MediaExport::open(const std::string &path
     if (info == nullptr)
         return export_format(path).error();
     auto writer = std::make_unique<FfmpegExport>();
-    if (std::optional<Error> error = writer->setup(path, *info, width, height, fps, sample_rate))
-        return *error;
+    if (Status set_up = writer->setup(path, *info, width, height, fps, sample_rate); !set_up)
+        return set_up.error();
     return std::unique_ptr<MediaExport>(std::move(writer));
 }
 

@@ -3,7 +3,7 @@
 #ifndef KMOV_TOOLS_MEDIA_EXPORT_H
 #define KMOV_TOOLS_MEDIA_EXPORT_H
 
-#include "cli.h"
+#include "error.h"
 #include "movie_writer.h"
 
 #include <array>
@@ -36,13 +36,13 @@ class MediaExport {
 
     // A frame presented at `time_ms` (rising): width * height palette
     // indices, rows without padding.
-    virtual std::optional<Error> add_frame(uint32_t time_ms, const uint8_t *pixels,
-                                           const std::array<Rgb, 256> &colours) = 0;
+    virtual Status add_frame(uint32_t time_ms, const uint8_t *pixels,
+                             const std::array<Rgb, 256> &colours) = 0;
     // Sound as it plays, from time 0.
     virtual void add_sound(const int16_t *samples, size_t count) = 0;
     // The last frame lasts until `end_ms`. Writes the file through a
     // temporary beside it; on failure nothing is left.
-    virtual std::optional<Error> finish(uint32_t end_ms) = 0;
+    virtual Status finish(uint32_t end_ms) = 0;
 };
 
 } // namespace kmov

@@ -17,21 +17,21 @@ namespace kmov {
 Expected<MovieLocation> locate_movie(const std::string &path, std::optional<uint64_t> offset) {
     FILE *file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
-        return Error{path + ": " + std::strerror(errno)};
+        return file_error(path, std::strerror(errno));
     struct stat info;
     int status = fstat(fileno(file), &info);
     std::fclose(file);
     if (status != 0 || S_ISDIR(info.st_mode))
-        return Error{path + ": not a regular file"};
+        return file_error(path, "not a regular file");
     MovieLocation location;
     location.path = path;
     location.file_size = info.st_size;
     if (info.st_size > INT32_MAX)
-        return Error{path + ": larger than 2 GiB, which a movie cannot be"};
+        return file_error(path, "larger than 2 GiB, which a movie cannot be");
     if (offset) {
         if (*offset > static_cast<uint64_t>(info.st_size))
-            return Error{path + ": offset " + std::to_string(*offset) + " is beyond the end (" +
-                         std::to_string(info.st_size) + " bytes)"};
+            return file_error(path, "offset " + std::to_string(*offset) + " is beyond the end (" +
+                                        std::to_string(info.st_size) + " bytes)");
         location.offset = static_cast<int64_t>(*offset);
         return location;
     }
@@ -119,7 +119,7 @@ bool is_pack_padding(const MovieLocation &location, int64_t end_offset) {
 Expected<Palette> read_movie_palette(const MovieLocation &location) {
     ByteSource *source = source_open(location.path.c_str());
     if (source == nullptr)
-        return Error{location.path + ": cannot open"};
+        return file_error(location.path, "cannot open");
     source_seek(source, static_cast<int32_t>(location.offset));
     MovieHeader header;
     const bool movie = movie_read_header(source, &header) != 0;
@@ -127,7 +127,7 @@ Expected<Palette> read_movie_palette(const MovieLocation &location) {
     movie_read_palette(source, colours);
     source_close(source);
     if (!movie)
-        return Error{location.path + ": not a kmov file"};
+        return file_error(location.path, "not a kmov file");
     Palette palette{};
     for (int i = 0; i < MOVIE_PALETTE_COLOURS; i++)
         palette[i] = {colours[i].rgbRed, colours[i].rgbGreen, colours[i].rgbBlue};
@@ -137,12 +137,12 @@ Expected<Palette> read_movie_palette(const MovieLocation &location) {
 Expected<MovieSummary> inspect_movie(const MovieLocation &location, bool ask_player) {
     ByteSource *source = source_open(location.path.c_str());
     if (source == nullptr)
-        return Error{location.path + ": cannot open"};
+        return file_error(location.path, "cannot open");
     MovieSummary summary;
     source_seek(source, static_cast<int32_t>(location.offset));
     if (!movie_read_header(source, &summary.header)) {
         source_close(source);
-        return Error{location.path + ": not a kmov file"};
+        return file_error(location.path, "not a kmov file");
     }
     RGBQUAD colours[256];
     movie_read_palette(source, colours);
@@ -200,11 +200,30 @@ Expected<MovieSummary> inspect_movie(const MovieLocation &location, bool ask_pla
         Expected<PlaybackResult> played = play_headless(
             location.path, location.offset, [](const PresentedFrame &) {}, nullptr);
         if (!played) {
-            summary.problems.push_back("the player stops with \"" + played.error().message + "\"");
+            summary.problems.push_back("the player stops with \"" + played.error().text() + "\"");
             summary.damage = summary.problems.back();
         }
     }
     return summary;
+}
+
+Expected<MovieSource> open_movie(const std::string &command, const std::string &path,
+                                 std::optional<uint64_t> offset, bool ask_player, Damaged damaged) {
+    report_player_errors(command);
+    Expected<MovieLocation> location = locate_movie(path, offset);
+    if (!location)
+        return location.error();
+    Expected<MovieSummary> summary = inspect_movie(*location, ask_player);
+    if (!summary)
+        return summary.error();
+    if (!summary->damage.empty()) {
+        if (damaged == Damaged::refuse)
+            return file_error(location->path,
+                              "a damaged movie: " + summary->damage + " (see kmov info)");
+        std::fprintf(stderr, "kmov %s: warning: %s: a damaged movie: %s\n", command.c_str(),
+                     location->path.c_str(), summary->damage.c_str());
+    }
+    return MovieSource{std::move(*location), std::move(*summary)};
 }
 
 } // namespace kmov

@@ -3,7 +3,7 @@
 #ifndef KMOV_TOOLS_MOVIE_INPUT_H
 #define KMOV_TOOLS_MOVIE_INPUT_H
 
-#include "cli.h"
+#include "error.h"
 #include "movie_writer.h"
 #include "packer.h"
 
@@ -57,6 +57,21 @@ Expected<Palette> read_movie_palette(const MovieLocation &location);
 // end by the player, guarded (see player_harness.h): what it refuses is
 // damage, in its own words.
 Expected<MovieSummary> inspect_movie(const MovieLocation &location, bool ask_player);
+
+// The movie a command is pointed at, located and walked.
+struct MovieSource {
+    MovieLocation location;
+    MovieSummary summary;
+};
+
+// What a command does with a damaged movie: refuses it ("PATH: a damaged
+// movie: ... (see kmov info)"), or goes on after a warning on stderr.
+enum class Damaged { refuse, warn };
+
+// locate_movie and inspect_movie for `command`, whose player messages are
+// printed as its own (report_player_errors) from here on.
+Expected<MovieSource> open_movie(const std::string &command, const std::string &path,
+                                 std::optional<uint64_t> offset, bool ask_player, Damaged damaged);
 
 // "vdat", or the tag's bytes in hex when they are not printable.
 std::string tag_text(uint32_t tag);

@@ -1,11 +1,6 @@
 #include "movie_writer.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <random>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kmov {
 
@@ -95,36 +90,9 @@ std::vector<uint8_t> MovieWriter::bytes(const WriteOptions &options) const {
     return out;
 }
 
-std::string MovieWriter::write(const std::filesystem::path &path,
-                               const WriteOptions &options) const {
+Status MovieWriter::write(const std::filesystem::path &path, const WriteOptions &options) const {
     std::vector<uint8_t> data = bytes(options);
     return write_file_atomically(path, data);
-}
-
-std::string write_file_atomically(const std::filesystem::path &path, std::span<const uint8_t> bytes,
-                                  bool executable) {
-    std::filesystem::path temporary = path;
-    temporary += ".part-" + std::to_string(getpid());
-    FILE *file = std::fopen(temporary.string().c_str(), "wb");
-    if (file == nullptr)
-        return path.string() + ": cannot create: " + std::strerror(errno);
-    // An empty span may have no data pointer, which fwrite must not get.
-    bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    ok = std::fflush(file) == 0 && ok;
-    int error = errno;
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok) {
-        std::remove(temporary.string().c_str());
-        return path.string() + ": cannot write: " + std::strerror(error);
-    }
-    chmod(temporary.string().c_str(), executable ? 0755 : 0644);
-    std::error_code code;
-    std::filesystem::rename(temporary, path, code);
-    if (code) {
-        std::remove(temporary.string().c_str());
-        return path.string() + ": cannot write: " + code.message();
-    }
-    return "";
 }
 
 } // namespace kmov

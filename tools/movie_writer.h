@@ -4,6 +4,8 @@
 #ifndef KMOV_TOOLS_MOVIE_WRITER_H
 #define KMOV_TOOLS_MOVIE_WRITER_H
 
+#include "file_io.h"
+
 #include "player/movie_format.h"
 
 #include <array>
@@ -66,8 +68,8 @@ class MovieWriter {
 
     std::vector<uint8_t> bytes(const WriteOptions &options = {}) const;
     // Writes the movie to a temporary file beside `path` and renames it, so
-    // a failure leaves no partial file. Returns an error text, or "".
-    std::string write(const std::filesystem::path &path, const WriteOptions &options = {}) const;
+    // a failure leaves no partial file.
+    Status write(const std::filesystem::path &path, const WriteOptions &options = {}) const;
 
   private:
     MovieHeader header_;
@@ -82,12 +84,6 @@ inline uint32_t padded_length(size_t length) {
 
 // Appends a big-endian word.
 void put_be32(std::vector<uint8_t> &out, uint32_t value);
-
-// Writes `bytes` to a temporary file beside `path`, then renames it into
-// place. Returns an error text, or "" on success.
-// `executable` gives the file mode 0755 (else 0644).
-std::string write_file_atomically(const std::filesystem::path &path, std::span<const uint8_t> bytes,
-                                  bool executable = false);
 
 } // namespace kmov
 

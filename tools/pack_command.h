@@ -7,7 +7,6 @@
 #include "cli.h"
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -15,7 +14,7 @@
 namespace kmov {
 
 // The --title option as both commands take it.
-Arguments::Option title_option();
+Option title_option();
 
 // The window title as the startup block stores it: --title's text, else
 // OUT's file name without its extension, in code page 932 when it can hold
@@ -24,7 +23,7 @@ Arguments::Option title_option();
 Expected<std::string> program_title(const Arguments &args, const std::string &out);
 
 // --icon FILE and --version-info TEXT, as both commands take them.
-std::vector<Arguments::Option> branding_options();
+std::vector<Option> branding_options();
 
 // The icon and version they ask for: the picture read and checked, the
 // version text parsed (its description defaulting to the title, in UTF-8).
@@ -43,11 +42,11 @@ PlayerSearch find_player_template(const std::string &out);
 
 // Appends `movie` to the template `player` (replacing a packed program's
 // movie), writes the startup block and writes the program to `out`
-// through a temporary file beside it, mode 0755. Errors name the template
-// or the movie by the names given.
-std::optional<Error> write_program(const std::string &out, std::span<const uint8_t> player,
-                                   const std::string &player_name, std::span<const uint8_t> movie,
-                                   const std::string &movie_name, const std::string &title);
+// through a temporary file beside it, mode 0755 (a web page 0644). Errors
+// name the template or the movie by the names given.
+Status write_program(const std::string &out, std::span<const uint8_t> player,
+                     const std::string &player_name, std::span<const uint8_t> movie,
+                     const std::string &movie_name, const std::string &title);
 
 } // namespace kmov
 

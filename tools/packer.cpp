@@ -5,11 +5,7 @@
 #include "app/pe_image.h"
 #include "player/movie_format.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sys/stat.h>
 
 namespace kmov {
 
@@ -129,23 +125,25 @@ Expected<StartupInfo> find_startup_block(std::span<const uint8_t> program) {
 }
 
 Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
-                                          std::span<const uint8_t> movie,
-                                          const std::string &title) {
+                                          std::span<const uint8_t> movie, const std::string &title,
+                                          const PackNames &names) {
     if (title.size() > STARTUP_TITLE_SIZE - 1)
         return Error{"the title takes " + std::to_string(title.size()) + " bytes; at most 255 fit"};
     if (!has_magic_at(movie, 0))
-        return Error{"not a kmov movie"};
-    if (is_web_page(program))
-        return pack_web_page(program, movie, title);
+        return file_error(names.movie, "not a kmov movie");
+    if (is_web_page(program)) {
+        Expected<std::vector<uint8_t>> page = pack_web_page(program, movie, title);
+        return page ? page : naming(page.error(), names.program);
+    }
     Expected<StartupInfo> info = find_startup_block(program);
     if (!info)
-        return info.error();
+        return naming(info.error(), names.program);
     bool pe = false;
     PeHeaders headers = read_pe_headers(program, &pe);
     // Signing covers the whole file: a movie packed behind a signature
     // would break it, and the old table would sit inside the movie.
     if (pe && headers.certificate_size != 0)
-        return Error{"the template is signed: pack first, then sign"};
+        return file_error(names.program, "the template is signed: pack first, then sign");
     size_t image = info->packed ? info->block.movie_offset : program.size();
     // A Windows program is padded with zeros to a multiple of 8 bytes, as a
     // signing tool would pad it before it appends the certificate table:
@@ -154,7 +152,7 @@ Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
     // stops at the movie's end record and never reads them.
     size_t padding = pe ? (8 - (image + movie.size()) % 8) % 8 : 0;
     if (image + movie.size() + padding > UINT32_MAX)
-        return Error{"the packed program would be larger than 4 GiB"};
+        return file_error(names.program, "the packed program would be larger than 4 GiB");
     std::vector<uint8_t> out(program.begin(), program.begin() + static_cast<long>(image));
     out.insert(out.end(), movie.begin(), movie.end());
     out.insert(out.end(), padding, 0);
@@ -188,7 +186,9 @@ IntegrityCheck check_integrity(std::span<const uint8_t> program, const StartupIn
     return check;
 }
 
-Expected<StartupInfo> verify_program(std::span<const uint8_t> program) {
+Expected<StartupInfo> verify_program(std::span<const uint8_t> program, VerifyFailure *why) {
+    VerifyFailure ignored;
+    VerifyFailure &failure = why != nullptr ? *why : ignored;
     // A web page is checked over the program file it lays out: its movie.
     std::vector<uint8_t> page_file;
     const bool page = is_web_page(program);
@@ -196,27 +196,16 @@ Expected<StartupInfo> verify_program(std::span<const uint8_t> program) {
         page ? web_page_startup_block(program, &page_file) : find_startup_block(program);
     if (page)
         program = page_file;
+    failure = VerifyFailure::no_template;
     if (!startup)
         return startup;
+    failure = VerifyFailure::checksum;
     if (!check_integrity(program, *startup).matches())
         return Error{VERIFY_CHECKSUM_MESSAGE};
+    failure = VerifyFailure::no_movie;
     if (!startup->packed)
         return Error{VERIFY_NOT_A_MOVIE};
     return startup;
-}
-
-Expected<std::vector<uint8_t>> read_whole_file(const std::string &path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        return Error{path + ": " + std::strerror(EISDIR)};
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return Error{path + ": " + std::strerror(errno)};
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    if (in.bad())
-        return Error{path + ": read error"};
-    return bytes;
 }
 
 } // namespace kmov

@@ -3,7 +3,8 @@
 #ifndef KMOV_TOOLS_PACKER_H
 #define KMOV_TOOLS_PACKER_H
 
-#include "cli.h"
+#include "error.h"
+#include "file_io.h"
 
 #include "app/startup_block.h"
 
@@ -40,8 +41,15 @@ uint32_t movie_checksum(std::span<const uint8_t> bytes);
 // a multiple of 8 bytes (inside the checksum) and its header's CheckSum
 // set for the new file; a signed one is refused (pack first, then sign). A
 // web page takes the movie and block in its elements (pack_web_page).
+// An error names the input at fault, the template or the movie, by `names`
+// (one about the title names neither).
+struct PackNames {
+    std::string program = "the template";
+    std::string movie = "the movie";
+};
 Expected<std::vector<uint8_t>> pack_movie(std::span<const uint8_t> program,
-                                          std::span<const uint8_t> movie, const std::string &title);
+                                          std::span<const uint8_t> movie, const std::string &title,
+                                          const PackNames &names = {});
 
 // The PE header's CheckSum of `file`: its 16-bit little-endian words (an
 // odd last byte padded with zero) added with the carries folded back, the
@@ -70,12 +78,15 @@ IntegrityCheck check_integrity(std::span<const uint8_t> program, const StartupIn
 // word from movie_offset to the end (to the certificate table, when one
 // ends the file behind the movie) against the block's, then the movie's
 // magic at movie_offset; a web page over its movie. Errors:
-// find_startup_block's,
-// VERIFY_CHECKSUM_MESSAGE, or VERIFY_NOT_A_MOVIE.
-Expected<StartupInfo> verify_program(std::span<const uint8_t> program);
-
-// Reads a whole file; a folder is refused.
-Expected<std::vector<uint8_t>> read_whole_file(const std::string &path);
+// find_startup_block's, VERIFY_CHECKSUM_MESSAGE, or VERIFY_NOT_A_MOVIE;
+// `why` (when given) says which of the three.
+enum class VerifyFailure {
+    no_template, // no startup block that can be read: not a program kmov made
+    checksum,    // the movie fails the block's checksum
+    no_movie,    // no movie's magic at the block's offset
+};
+Expected<StartupInfo> verify_program(std::span<const uint8_t> program,
+                                     VerifyFailure *why = nullptr);
 
 } // namespace kmov
 

@@ -9,7 +9,7 @@
 #ifndef KMOV_TOOLS_PE_RESOURCES_H
 #define KMOV_TOOLS_PE_RESOURCES_H
 
-#include "cli.h"
+#include "error.h"
 
 #include <cstdint>
 #include <span>

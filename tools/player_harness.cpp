@@ -1,4 +1,5 @@
 #include "player_harness.h"
+#include "text.h"
 
 #include "headless.h"
 
@@ -12,6 +13,7 @@
 
 #include <climits>
 #include <csetjmp>
+#include <cstdio>
 #include <cstring>
 
 namespace kmov {
@@ -285,12 +287,32 @@ Expected<PlaybackResult> play_headless(const std::string &path, int64_t offset,
     if (!returned)
         return Error{cp932_to_utf8(message)};
     if (!p.opened)
-        return Error{path + ": the player could not open the movie"};
+        return file_error(path, "the player could not open the movie");
     if (!p.ended && limits.limit_is_error)
-        return Error{path + ": playback did not end after " + std::to_string(limits.max_records) +
-                     " records"};
+        return file_error(path, "playback did not end after " + std::to_string(limits.max_records) +
+                                    " records");
     p.result.ended = p.ended;
     return p.result;
+}
+
+// ---- The player's messages in a command -------------------------------------------
+
+namespace {
+
+std::string reporting_command;
+
+void print_player_error(const HeadlessMessageBox &box) {
+    std::fprintf(stderr, "kmov %s: %s\n", reporting_command.c_str(),
+                 cp932_to_utf8(box.text).c_str());
+    std::fflush(stderr);
+}
+
+} // namespace
+
+void report_player_errors(const std::string &command) {
+    reporting_command = command;
+    headless_set_message_box_echo(0);
+    headless_set_message_box_hook(print_player_error);
 }
 
 } // namespace kmov

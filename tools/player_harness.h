@@ -17,7 +17,7 @@
 #ifndef KMOV_TOOLS_PLAYER_HARNESS_H
 #define KMOV_TOOLS_PLAYER_HARNESS_H
 
-#include "cli.h"
+#include "error.h"
 #include "movie_writer.h"
 
 #include <array>
@@ -131,6 +131,13 @@ Expected<PlaybackResult> play_headless(const std::string &path, int64_t offset,
                                        const std::function<void(const PresentedFrame &)> &on_frame,
                                        const std::function<void(const int16_t *, size_t)> &on_audio,
                                        const PlaybackLimits &limits = {});
+
+// ---- The player's messages in a command -------------------------------------------
+
+// The player's code reports failures with a code page 932 message box; in
+// the tools that box is the headless one. This turns its raw echo off and
+// prints each message as "kmov COMMAND: text" in UTF-8 instead.
+void report_player_errors(const std::string &command);
 
 } // namespace kmov
 

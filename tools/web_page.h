@@ -14,7 +14,7 @@
 #ifndef KMOV_TOOLS_WEB_PAGE_H
 #define KMOV_TOOLS_WEB_PAGE_H
 
-#include "cli.h"
+#include "error.h"
 
 #include "app/startup_block.h"
 

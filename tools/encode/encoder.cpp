@@ -111,11 +111,10 @@ Expected<EncodedMovie> encode_movie(const EncodeOptions &options, const Progress
     const bool sound_alone = options.inputs.size() == 1 && !has_pictures(options.inputs[0]) &&
                              has_sound(options.inputs[0]);
     if (!options.cover_file.empty() && !sound_alone)
-        return Error{"--cover is the picture of sound alone, and " + input_name(options) +
-                         " has pictures",
-                     2};
+        return usage_error("--cover is the picture of sound alone, and " + input_name(options) +
+                           " has pictures");
     if (sound_alone && !options.sound)
-        return Error{input_name(options) + ": has only sound, and --no-audio leaves it out", 2};
+        return usage_error(input_name(options) + ": has only sound, and --no-audio leaves it out");
     const PictureInput input = picture_input(options, sound_alone);
 
     auto scan = scan_pictures(input, options.palette_file.empty(), progress);

@@ -252,14 +252,13 @@ Expected<Geometry> movie_size(const VideoRequest &request, const AVCodecContext 
     const std::string frames =
         "frames of " + std::to_string(size.width) + "x" + std::to_string(size.height);
     if (size.width > MAX_SIDE || size.height > MAX_SIDE)
-        return Error{frames + " are too large (at most " + std::to_string(MAX_SIDE) + " a side)",
-                     2};
+        return usage_error(frames + " are too large (at most " + std::to_string(MAX_SIDE) +
+                           " a side)");
     if (!request.allow_large && (size.width > LARGE_WIDTH || size.height > LARGE_HEIGHT))
-        return Error{frames + " are larger than " + std::to_string(LARGE_WIDTH) + "x" +
-                         std::to_string(LARGE_HEIGHT) +
-                         ": the player's window would not fit on many viewers' screens "
-                         "(--allow-large makes them anyway)",
-                     2};
+        return usage_error(frames + " are larger than " + std::to_string(LARGE_WIDTH) + "x" +
+                           std::to_string(LARGE_HEIGHT) +
+                           ": the player's window would not fit on many viewers' screens "
+                           "(--allow-large makes them anyway)");
     return size;
 }
 
@@ -282,9 +281,8 @@ class StreamReader final : public VideoReader {
         height_ = size->height;
         const double length = decoder_->seconds_long();
         if (request.start > 0 && length > 0 && request.start >= length)
-            return Error{"--start " + seconds_text(request.start) + " is past the end of " +
-                             request.inputs[0] + ", which lasts " + seconds_text(length),
-                         2};
+            return usage_error("--start " + seconds_text(request.start) + " is past the end of " +
+                               request.inputs[0] + ", which lasts " + seconds_text(length));
         decoder_->seek(request.start);
         pending_.reset(av_frame_alloc());
         return true;
@@ -432,9 +430,8 @@ Expected<std::unique_ptr<VideoReader>> VideoReader::open(const VideoRequest &req
     if (request.inputs.empty())
         return Error{"no input"};
     if (!(request.fps >= MIN_FPS && request.fps <= MAX_FPS))
-        return Error{"--fps must be from " + std::to_string(static_cast<int>(MIN_FPS)) + " to " +
-                         std::to_string(static_cast<int>(MAX_FPS)),
-                     2};
+        return usage_error("--fps must be from " + std::to_string(static_cast<int>(MIN_FPS)) +
+                           " to " + std::to_string(static_cast<int>(MAX_FPS)));
     if (request.inputs.size() > 1) {
         auto reader = std::make_unique<ImagesReader>();
         auto ok = reader->init(request);
