@@ -51,8 +51,11 @@ count() {
 ctest_run() {
     local preset=$1
     echo "== ctest $preset"
-    ctest --preset "$preset" -j "$jobs" --timeout 300 >"$log_dir/ctest-$preset.log" 2>&1
-    grep -E '(\*\*\*|Failed|Timeout|tests passed)' "$log_dir/ctest-$preset.log" | tail -n 40
+    ctest --preset "$preset" -j "$jobs" --timeout 300 --output-on-failure \
+        >"$log_dir/ctest-$preset.log" 2>&1
+    # The counts, each failing test, and why an end-to-end test failed.
+    grep -E '(\*\*\*|Failed|Timeout|tests passed|FAILED  \]|^e2e: FAIL|^narration )' \
+        "$log_dir/ctest-$preset.log" | tail -n 60
     count "$log_dir/ctest-$preset.log"
 }
 

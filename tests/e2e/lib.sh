@@ -19,6 +19,7 @@ E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 E2E_PIDS=()     # what e2e_start and e2e_start_display started, ended at exit
 E2E_TMP=""      # the test's scratch folder
 E2E_SKIP=77     # the exit code CTest counts as skipped
+E2E_PULSE_PID="" # the sound server e2e_start_pulse started
 
 e2e_log() { echo "e2e: $*" >&2; }
 e2e_fail() {
@@ -282,17 +283,24 @@ e2e_sound_reached() {
 # PULSE_SERVER; HOME is left alone (the server is given its own).
 e2e_start_pulse() {
     e2e_need pulseaudio pactl parec
-    local home="$E2E_TMP/pulse-home" pa
+    local home="$E2E_TMP/pulse-home"
     export XDG_RUNTIME_DIR="$E2E_TMP/xdg" PULSE_RUNTIME_PATH="$E2E_TMP/xdg/pulse"
     mkdir -p "$XDG_RUNTIME_DIR" "$home"
     chmod 700 "$XDG_RUNTIME_DIR"
     export PULSE_SERVER="unix:$PULSE_RUNTIME_PATH/native"
-    HOME=$home e2e_start pa "$E2E_TMP/pulse.log" -- pulseaudio --daemonize=no \
+    HOME=$home e2e_start E2E_PULSE_PID "$E2E_TMP/pulse.log" -- pulseaudio --daemonize=no \
         --exit-idle-time=-1 -n --load="module-null-sink sink_name=rec" \
         --load="module-native-protocol-unix" --log-target=stderr
     export PULSE_COOKIE="$home/.config/pulse/cookie"
     e2e_wait 15 pactl info || e2e_fail "pulseaudio did not start ($(tail -3 "$E2E_TMP/pulse.log.err"))"
     pactl set-default-sink rec || e2e_fail "no null sink"
+}
+
+# e2e_pulse_realtime: whether the sound server's threads got real-time
+# scheduling, as a desktop's sound server does (through rtkit). A container
+# without CAP_SYS_NICE runs them at normal priority, among everything else.
+e2e_pulse_realtime() {
+    ps -L -o cls= -p "$E2E_PULSE_PID" | grep -q -E 'RR|FF'
 }
 
 # e2e_record_pulse PID_VAR FILE RATE: records the null sink's monitor as raw

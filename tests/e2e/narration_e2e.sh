@@ -16,12 +16,18 @@
 #   linux: the Linux player with SDL's PulseAudio output
 #   wine:  the Windows player under Wine through winepulse
 #
-# Under Wine with the two busy processes, on a machine that is already
-# loaded, the whole Wine process (and wineserver) can be held off the
-# processor for longer than the second of sound the player keeps queued, and
-# the server then inserts silence whatever the player does: that run prints
-# its figures and "not met" without failing, unless KMOV_NARRATION_STRICT=1.
-# Every other run counts.
+# Where the sound server cannot keep up itself, the check is only that no
+# sound is missing or dropped (sound_lags.py --no-drop), and silence the
+# server inserts is reported:
+# - when the server could not take real-time priority (a container without
+#   CAP_SYS_NICE; a desktop's server has it through rtkit), so that its own
+#   threads and the player's are held off among everything else;
+# - when the host held the whole machine off for more than 40 ms during the
+#   run (steal time: a virtual machine on a busy host);
+# - under Wine with the two busy processes, since the player's second of
+#   queued sound reaches the server through Wine's own wave output, which
+#   keeps only 100 ms in the server's stream.
+# KMOV_NARRATION_STRICT=1 checks every run in full.
 set -uo pipefail
 . "$(dirname "$0")/lib.sh"
 
@@ -76,11 +82,20 @@ frames=$("$kmov" info "$exe" --json | python3 -c 'import json,sys; print(json.lo
 lines_in() { [[ -f $1 ]] && (($(wc -l <"$1") >= $2)); }
 file_size() { stat -c %s "$1" 2>/dev/null || echo 0; }
 nonempty() { (($(file_size "$1") > 0)); }
+# Time the host took the machine's processors for something else (steal, in
+# /proc/stat), in milliseconds per processor. While the whole machine is held
+# off, the sound server's clock runs on and it inserts silence whatever any
+# program in the machine does.
+steal_ms() { awk -v n="$(nproc)" '/^cpu / { print int($9 * 10 / n) }' /proc/stat; }
+MAX_STEAL_MS=40
 
-# play NAME [report]: one playing, recorded; checks and prints the figures
-# (with "report", prints a failure without ending the test).
+# play NAME [no-drop]: one playing, recorded; checks and prints the figures.
+# With "no-drop", silence the server inserts is only reported, and the run
+# fails only when sound is missing or dropped.
 play() {
-    local name=$1 enforce=1 rec=$t/$1.raw log=$t/$1.log pid recorder launch
+    local name=$1 rec=$t/$1.raw log=$t/$1.log pid recorder launch mode=() steal
+    [[ ${2:-} == no-drop ]] && mode=(--no-drop)
+    steal=$(steal_ms)
     e2e_record_pulse recorder "$rec" $rate
     e2e_wait 10 nonempty "$rec" || e2e_fail "$name: parec records nothing"
     launch=$(($(file_size "$rec") / 2))
@@ -97,25 +112,34 @@ play() {
     e2e_wait_exit "$pid" 15 || kill "$pid"
     kill "$recorder"
     e2e_wait_exit "$recorder" 5
+    steal=$(($(steal_ms) - steal))
+    if ((steal > MAX_STEAL_MS)) && ((!${#mode[@]})); then
+        e2e_log "$run $name: the machine was held off by its host for $steal ms: silence the server inserts is only reported"
+        mode=(--no-drop)
+    fi
+    [[ ${KMOV_NARRATION_STRICT:-0} == 1 ]] && mode=()
     local figures
-    figures=$("$py" "$E2E_DIR/sound_lags.py" "$t/expected.raw" "$rec" $rate "$launch" "$log" $fps)
+    figures=$("$py" "$E2E_DIR/sound_lags.py" "${mode[@]}" "$t/expected.raw" "$rec" $rate \
+        "$launch" "$log" $fps)
     local status=$?
-    echo "narration $run $name: $figures"
-    [[ ${2:-} == report && ${KMOV_NARRATION_STRICT:-0} != 1 ]] && enforce=0
-    if ((status != 0 && enforce)); then
-        e2e_fail "$run $name: the sound did not reach the server whole and in step"
+    echo "narration $run $name${mode:+ (${mode[*]})}: $figures steal_ms=$steal"
+    if ((status != 0)) && ((${#mode[@]})); then
+        e2e_fail "$run $name: sound was missing or dropped"
     elif ((status != 0)); then
-        e2e_log "$run $name: not met: the sound did not reach the server whole and in step"
+        e2e_fail "$run $name: the sound did not reach the server whole and in step"
     fi
 }
 
-play quiet
-hog1= hog2=
+quiet=() busy=()
+if ! e2e_pulse_realtime; then
+    e2e_log "the sound server runs without real-time priority: silence it inserts is only reported"
+    quiet=(no-drop) busy=(no-drop)
+elif [[ $run == wine ]]; then
+    busy=(no-drop)
+fi
+play quiet "${quiet[@]}"
+hog1='' hog2=''
 e2e_start hog1 /dev/null -- sh -c 'while :; do :; done'
 e2e_start hog2 /dev/null -- sh -c 'while :; do :; done'
-if [[ $run == wine ]]; then
-    play busy report
-else
-    play busy
-fi
+play busy "${busy[@]}"
 kill "$hog1" "$hog2"

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Finds every voiced piece of a movie's sound in a recording of it.
 
-usage: sound_lags.py EXPECTED.raw RECORDED.raw RATE LAUNCH_SAMPLE [PRESENT_LOG FPS]
+usage: sound_lags.py [--no-drop] EXPECTED.raw RECORDED.raw RATE LAUNCH_SAMPLE
+                     [PRESENT_LOG FPS]
 
 EXPECTED is what the player was given to play (kmov audio --raw), RECORDED
 what the sound server played (parec), both signed 16-bit mono at RATE.
@@ -17,7 +18,10 @@ reports how far each picture was ahead of the sound the device had played
 when it was shown, at the start and at the end.
 
 Prints one line of figures; exits 1 when a voiced chunk is missing or the
-lags spread more than MAX_SPREAD_MS.
+lags spread more than MAX_SPREAD_MS. With --no-drop, for a server that may
+itself run dry and insert silence (a rising lag, reported as inserted_ms),
+it exits 1 only when a chunk is missing or sound was dropped: a lag more
+than MAX_FALL_MS below the highest lag before it.
 """
 import sys
 
@@ -27,13 +31,20 @@ CHUNK_MS = 100
 MIN_CORRELATION = 0.6  # a chunk found where its correlation peak is at least this
 MAX_SPREAD_MS = 10.0  # resampling moves a chunk by a sample or two, never more
 TRACK_MS = 2000  # how far a chunk's lag may move from the one before it
+# A chunk that straddles inserted silence can match a few milliseconds off;
+# a dropped block of sound is a whole frame's worth (67 ms at 15 fps).
+MAX_FALL_MS = 30.0
 
 
 def main():
-    expected = np.fromfile(sys.argv[1], dtype="<i2").astype(np.float64)
-    recorded = np.fromfile(sys.argv[2], dtype="<i2").astype(np.float64)
-    rate = int(sys.argv[3])
-    launch = int(sys.argv[4])
+    args = sys.argv[1:]
+    no_drop = args[:1] == ["--no-drop"]
+    if no_drop:
+        args = args[1:]
+    expected = np.fromfile(args[0], dtype="<i2").astype(np.float64)
+    recorded = np.fromfile(args[1], dtype="<i2").astype(np.float64)
+    rate = int(args[2])
+    launch = int(args[3])
     chunk = rate * CHUNK_MS // 1000
 
     starts = range(0, len(expected) - chunk + 1, chunk)
@@ -91,14 +102,22 @@ def main():
         "lag_ms_max": round(max(lags), 1) if lags else None,
         "lag_spread_ms": round(max(lags) - min(lags), 1) if lags else None,
     }
+    # The deepest fall of a lag below the highest one before it.
+    highest, fall = float("-inf"), 0.0
+    for lag_ms in lags:
+        highest = max(highest, lag_ms)
+        fall = max(fall, highest - lag_ms)
+    if no_drop and lags:
+        figures["inserted_ms"] = round(lags[-1] - lags[0], 1)
+        figures["deepest_fall_ms"] = round(fall, 1)
     if first_found is not None:
         # The first sample of the movie's sound, on the recording's timeline,
         # after the player was started.
         figures["start_to_first_sound_ms"] = round((first_found - launch) * 1000.0 / rate)
 
-    if len(sys.argv) > 6:
-        fps = float(sys.argv[6])
-        rows = [line.split() for line in open(sys.argv[5])]
+    if len(args) > 5:
+        fps = float(args[5])
+        rows = [line.split() for line in open(args[4])]
         offsets = []
         for i, f in enumerate(rows):
             position, device_rate = int(f[7]), int(f[9])
@@ -114,7 +133,11 @@ def main():
     print(" ".join(f"{k}={v}" for k, v in figures.items()))
     if missing:
         print(f"missing voiced chunks at ms: {missing[:20]}")
-    if missing or figures["lag_spread_ms"] > MAX_SPREAD_MS:
+    if missing:
+        return 1
+    if no_drop:
+        return 1 if fall > MAX_FALL_MS else 0
+    if figures["lag_spread_ms"] > MAX_SPREAD_MS:
         return 1
     return 0
 
